@@ -1,6 +1,15 @@
-// Provisional: replaced by the real walk shortly.
 #include "scan/scan_root.hpp"
 
+#include "scan/python_file.hpp"
+#include "scan/python_files.hpp"
+
 namespace vornu {
-NameSet scan_root(std::string_view) { return {}; }
+
+NameSet scan_root(std::string_view root) {
+    NameSet names;
+    FileScratch& scratch = thread_scratch();
+    for_each_python_file(root, [&](int fd) { scan_python_file(fd, names, scratch); });
+    return names;
+}
+
 }  // namespace vornu

@@ -1,0 +1,113 @@
+#include "scan/import_line.hpp"
+
+#include <array>
+#include <cstring>
+
+#include "scan/unicode_space.hpp"
+
+namespace vornu {
+namespace {
+
+constexpr std::array<bool, 256> make_ident_table(bool allow_digits) {
+    std::array<bool, 256> table{};
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
+    table['_'] = true;
+    if (allow_digits)
+        for (int c = '0'; c <= '9'; ++c) table[c] = true;
+    return table;
+}
+constexpr auto ident_start = make_ident_table(false);
+constexpr auto ident_rest = make_ident_table(true);
+
+constexpr std::string_view import_keyword = "import ";
+constexpr std::string_view from_keyword = "from ";
+
+using Byte = unsigned char;
+
+const Byte* skip_spaces(const Byte* p, const Byte* end) {
+    while (p < end) {
+        const std::size_t n = space_length_at(p, end);
+        if (n == 0) break;
+        p += n;
+    }
+    return p;
+}
+
+bool starts_with(const Byte* p, const Byte* end, std::string_view word) {
+    return static_cast<std::size_t>(end - p) >= word.size() &&
+           std::memcmp(p, word.data(), word.size()) == 0;
+}
+
+// True if the text [p, end) is a proper beginning of `word`.
+bool is_cut_word(const Byte* p, const Byte* end, std::string_view word) {
+    const auto left = static_cast<std::size_t>(end - p);
+    return left < word.size() && std::memcmp(p, word.data(), left) == 0;
+}
+
+}  // namespace
+
+bool is_valid_ident(std::string_view text) {
+    if (text.empty() || !ident_start[static_cast<Byte>(text[0])]) return false;
+    for (std::size_t i = 1; i < text.size(); ++i)
+        if (!ident_rest[static_cast<Byte>(text[i])]) return false;
+    return true;
+}
+
+LineVerdict recognise_line(std::string_view line, bool complete) {
+    const auto* const start = reinterpret_cast<const Byte*>(line.data());
+    const Byte* const end = start + line.size();
+    auto undecided = [&](std::string_view keyword, const Byte* resume) {
+        LineVerdict verdict;
+        verdict.kind = LineVerdict::undecided;
+        verdict.keyword = keyword;
+        verdict.resume_at = static_cast<std::size_t>(resume - start);
+        return verdict;
+    };
+    // At `p` the text ends, or a cut character may yet turn out to be white space.
+    auto may_go_on = [&](const Byte* p) {
+        return !complete && (p == end || could_be_cut_space(p, end));
+    };
+
+    const Byte* p = skip_spaces(start, end);
+    if (may_go_on(p)) return undecided({}, p);
+
+    std::string_view keyword;
+    if (starts_with(p, end, import_keyword)) {
+        keyword = import_keyword;
+    } else if (starts_with(p, end, from_keyword)) {
+        keyword = from_keyword;
+    } else {
+        if (!complete && (is_cut_word(p, end, import_keyword) || is_cut_word(p, end, from_keyword)))
+            return undecided({}, p);
+        return {};
+    }
+
+    const Byte* token = skip_spaces(p + keyword.size(), end);
+    if (may_go_on(token)) return undecided(keyword, token);
+    if (token == end || !ident_start[*token]) return {};
+
+    const Byte* q = token + 1;
+    while (q < end && ident_rest[*q]) ++q;
+    // The head ends at the token's first full stop or at the end of the token; any other
+    // character inside it spoils the name.
+    if (q != end && *q != '.' && space_length_at(q, end) == 0) {
+        if (may_go_on(q)) return undecided(keyword, token);
+        return {};
+    }
+    if (q == end && !complete) return undecided(keyword, token);
+
+    LineVerdict verdict;
+    verdict.kind = LineVerdict::name;
+    verdict.head = std::string_view(reinterpret_cast<const char*>(token),
+                                    static_cast<std::size_t>(q - token));
+    return verdict;
+}
+
+std::optional<std::string> import_root_of_line(std::string_view line) {
+    const LineVerdict verdict = recognise_line(line, true);
+    if (verdict.kind != LineVerdict::name) return std::nullopt;
+    return std::string(verdict.head);
+}
+
+}  // namespace vornu

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vornu {
+
+// ASCII letters, digits and underscores, not starting with a digit. Narrower than
+// Python's own identifiers on purpose: non-ASCII names are never module names here.
+bool is_valid_ident(std::string_view text);
+
+// The top-level module that one line (without its line terminator) imports, if any:
+// after leading white space, "import " or "from " (one ASCII space), then the first
+// white-space-delimited token, cut before its first full stop.
+std::optional<std::string> import_root_of_line(std::string_view line);
+
+// The recogniser's answer for a line that may still go on, as happens when a file is
+// read in pieces and a piece ends inside a line.
+struct LineVerdict {
+    enum Kind { no_name, name, undecided };
+    Kind kind = no_name;
+    std::string_view head;     // the module name, for `name`
+    std::string_view keyword;  // "import ", "from " or empty, for `undecided`
+    std::size_t resume_at = 0; // for `undecided`: the rest of the line that still matters
+                               // is `keyword` followed by the line from this offset on
+};
+
+// With `complete`, the line is whole and the verdict is never `undecided`.
+LineVerdict recognise_line(std::string_view line, bool complete);
+
+}  // namespace vornu

@@ -1,0 +1,129 @@
+#include "scan/python_file.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string.h>
+
+#include "scan/import_line.hpp"
+#include "scan/import_search.hpp"
+#include "scan/utf8_stream.hpp"
+
+namespace vornu {
+namespace {
+
+using Byte = unsigned char;
+
+void ensure_capacity(FileScratch& scratch, std::size_t kept) {
+    const std::size_t needed = kept + scratch.chunk;
+    if (scratch.capacity >= needed) return;
+    std::size_t capacity = scratch.capacity == 0 ? needed : scratch.capacity;
+    while (capacity < needed) capacity *= 2;
+    auto grown = std::make_unique_for_overwrite<Byte[]>(capacity);
+    if (kept != 0) std::memcpy(grown.get(), scratch.buffer.get(), kept);
+    scratch.buffer = std::move(grown);
+    scratch.capacity = capacity;
+}
+
+// Reads until a whole chunk has arrived or the file ends. Returns false on a read error.
+bool fill(int fd, FileScratch& scratch, std::size_t& length, bool& at_end, Utf8Stream& utf8) {
+    const std::size_t limit = length + scratch.chunk;
+    while (length < limit) {
+        const ssize_t n = ::read(fd, scratch.buffer.get() + length, limit - length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            at_end = true;
+            return true;
+        }
+        if (!utf8.feed(scratch.buffer.get() + length, static_cast<std::size_t>(n))) return false;
+        length += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Until the whole file has proved valid, a name that is new to the set waits aside.
+void hold(const std::vector<std::string_view>& heads, const NameSet& names,
+          std::vector<std::string>& pending) {
+    for (std::string_view head : heads)
+        if (!names.contains(head)) pending.emplace_back(head);
+}
+
+void insert_all(const std::vector<std::string_view>& heads, NameSet& names) {
+    for (std::string_view head : heads) {
+        const auto at = names.lower_bound(head);
+        if (at == names.end() || *at != head) names.emplace_hint(at, head);
+    }
+}
+
+}  // namespace
+
+FileScratch& thread_scratch() {
+    thread_local FileScratch scratch;
+    return scratch;
+}
+
+void scan_python_file(int fd, NameSet& names, FileScratch& scratch) {
+    // A cut line can only grow the buffer if it is one enormous name; give such memory back.
+    struct Trim {
+        FileScratch& scratch;
+        ~Trim() {
+            if (scratch.capacity > 4 * (scratch.chunk + 4096)) {
+                scratch.buffer.reset();
+                scratch.capacity = 0;
+            }
+        }
+    } trim{scratch};
+    Utf8Stream utf8;
+    std::size_t kept = 0;  // bytes of a cut line carried over at the start of the buffer
+    bool first_piece = true;
+    scratch.pending.clear();
+    for (;;) {
+        ensure_capacity(scratch, kept);
+        std::size_t length = kept;
+        bool at_end = false;
+        if (!fill(fd, scratch, length, at_end, utf8)) return;
+        const auto* text = reinterpret_cast<const char*>(scratch.buffer.get());
+        scratch.heads.clear();
+
+        if (at_end) {
+            if (!utf8.valid_at_end()) return;
+            find_imports(std::string_view(text, length), scratch.heads);
+            if (first_piece) {
+                // The common case: the file fit in one piece and is known to be valid.
+                insert_all(scratch.heads, names);
+                return;
+            }
+            hold(scratch.heads, names, scratch.pending);
+            for (std::string& name : scratch.pending) names.insert(std::move(name));
+            scratch.pending.clear();
+            return;
+        }
+
+        first_piece = false;
+        const void* last_feed = ::memrchr(text, '\n', length);
+        const std::size_t whole = last_feed ? static_cast<std::size_t>(static_cast<const char*>(last_feed) - text) + 1 : 0;
+        find_imports(std::string_view(text, whole), scratch.heads);
+
+        // Keep only what the cut line still needs; a line that is already decided leaves
+        // a stand-in that can never start an import.
+        const std::string_view cut(text + whole, length - whole);
+        const LineVerdict verdict = recognise_line(cut, false);
+        if (verdict.kind == LineVerdict::name) scratch.heads.push_back(verdict.head);
+        hold(scratch.heads, names, scratch.pending);
+        if (verdict.kind == LineVerdict::undecided) {
+            const std::string_view rest = cut.substr(verdict.resume_at);
+            std::memmove(scratch.buffer.get() + verdict.keyword.size(), rest.data(), rest.size());
+            std::memcpy(scratch.buffer.get(), verdict.keyword.data(), verdict.keyword.size());
+            kept = verdict.keyword.size() + rest.size();
+        } else {
+            scratch.buffer[0] = '#';
+            kept = 1;
+        }
+    }
+}
+
+}  // namespace vornu

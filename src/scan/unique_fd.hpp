@@ -1,0 +1,41 @@
+#pragma once
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace vornu {
+
+// Owner of a file descriptor; -1 means none.
+struct UniqueFd {
+    int fd = -1;
+
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    ~UniqueFd() { reset(); }
+
+    explicit operator bool() const { return fd >= 0; }
+    int get() const { return fd; }
+    int release() {
+        const int owned = fd;
+        fd = -1;
+        return owned;
+    }
+    void reset(int replacement = -1) {
+        if (fd >= 0) ::close(fd);
+        fd = replacement;
+    }
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+}  // namespace vornu

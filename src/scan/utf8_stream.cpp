@@ -1,0 +1,106 @@
+#include "scan/utf8_stream.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vornu {
+namespace {
+
+using Byte = unsigned char;
+
+const Byte* skip_ascii(const Byte* p, const Byte* end) {
+#if defined(__SSE2__)
+    while (end - p >= 64) {
+        const auto* v = reinterpret_cast<const __m128i*>(p);
+        const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                         _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+        if (_mm_movemask_epi8(any) != 0) break;
+        p += 64;
+    }
+    while (end - p >= 16) {
+        if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) != 0) break;
+        p += 16;
+    }
+#else
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if (word & 0x8080808080808080ULL) break;
+        p += 8;
+    }
+#endif
+    while (p < end && *p < 0x80) ++p;
+    return p;
+}
+
+struct Scan {
+    const Byte* stop;  // first byte not accepted
+    bool valid;        // false: `stop` is an invalid byte; true: `stop` is the end or a cut character
+};
+
+// Validates [p, end); a character cut off by `end` stops the scan without being an error.
+Scan scan_utf8(const Byte* p, const Byte* const end) {
+    for (;;) {
+        p = skip_ascii(p, end);
+        if (p == end) return {p, true};
+        const Byte lead = *p;
+        std::size_t length;
+        Byte low = 0x80, high = 0xBF;  // range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;       // overlong
+            else if (lead == 0xED) high = 0x9F; // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;       // overlong
+            else if (lead == 0xF4) high = 0x8F; // above U+10FFFF
+        } else {
+            return {p, false};
+        }
+        const auto available = static_cast<std::size_t>(end - p);
+        if (available >= 2 && (p[1] < low || p[1] > high)) return {p, false};
+        for (std::size_t i = 2; i < length && i < available; ++i)
+            if ((p[i] & 0xC0) != 0x80) return {p, false};
+        if (available < length) return {p, true};
+        p += length;
+    }
+}
+
+std::size_t sequence_length(Byte lead) {
+    return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+}
+
+}  // namespace
+
+bool Utf8Stream::feed(const unsigned char* data, std::size_t size) {
+    if (failed) return false;
+    const Byte* p = data;
+    const Byte* const end = data + size;
+    if (cut_length != 0) {
+        const std::size_t length = sequence_length(cut[0]);
+        while (cut_length < length && p < end) cut[cut_length++] = *p++;
+        const Scan scan = scan_utf8(cut, cut + cut_length);
+        if (!scan.valid) return !(failed = true);
+        if (cut_length < length) return true;
+        cut_length = 0;
+    }
+    const Scan scan = scan_utf8(p, end);
+    if (!scan.valid) return !(failed = true);
+    cut_length = static_cast<std::size_t>(end - scan.stop);
+    std::memcpy(cut, scan.stop, cut_length);
+    return true;
+}
+
+bool is_valid_utf8(std::string_view text) {
+    Utf8Stream stream;
+    stream.feed(reinterpret_cast<const Byte*>(text.data()), text.size());
+    return stream.valid_at_end();
+}
+
+}  // namespace vornu

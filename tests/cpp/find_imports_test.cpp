@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scan/import_line.hpp"
+#include "scan/import_search.hpp"
+
+namespace {
+
+// The names of a text taken the slow way: every line split off and recognised alone.
+std::vector<std::string> line_by_line(const std::string& text) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + start, end - start);
+        if (auto name = vornu::import_root_of_line(line)) names.push_back(*name);
+        start = end + 1;
+    }
+    return names;
+}
+
+std::vector<std::string> searched(const std::string& text) {
+    std::vector<std::string_view> heads;
+    vornu::find_imports(text, heads);
+    return {heads.begin(), heads.end()};
+}
+
+TEST(FindImports, AgreesWithLineByLineOnKnownTexts) {
+    const std::vector<std::string> texts = {
+        "",
+        "import os",
+        "import os\n",
+        "import os\r\nfrom sys import path\r\n",
+        "x = 1\n    import json\n\tfrom a.b import c\nimportlib.x\nfromage\n",
+        "\n\n\nimport a\n\nimport b",
+        "\xE3\x80\x80import wide\n\xC2\xA0" "from nbsp import x\n",
+        "s = 'caf\xC3\xA9'; import no\n\xE2\x80\x83import yes\n",
+        "import a\rimport b\nimport c\r",
+        "\"\"\"\nimport inside_string\n\"\"\"\n",
+        "from\n import x\nimport\nos\n",
+        "   \n  import    spaced.out as s\n",
+        "imimport x\nfrfrom y import z\n import ok\n",
+    };
+    for (const std::string& text : texts)
+        EXPECT_EQ(searched(text), line_by_line(text)) << testing::PrintToString(text);
+}
+
+// Random texts built from the pieces that matter: keywords, names, every kind of space,
+// line ends and non-ASCII letters, so that candidates fall on every block offset.
+TEST(FindImports, AgreesWithLineByLineOnRandomTexts) {
+    const std::vector<std::string> pieces = {
+        "import ", "from ", "im", "fr", "import", "os", "a.b", "_x", "9", ".", ",", "#", " ",
+        "  ", "\t", "\n", "\r\n", "\r", "\xC2\xA0", "\xE2\x80\x80", "\xE3\x80\x80",
+        "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b"};
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int count = static_cast<int>(random() % 60);
+        for (int i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
+        ASSERT_EQ(searched(text), line_by_line(text)) << testing::PrintToString(text);
+    }
+}
+
+}  // namespace
