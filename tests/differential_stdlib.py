@@ -1,0 +1,62 @@
+"""Compares the native scan with the pure-Python scan on real trees.
+
+Usage: differential_stdlib.py VORNU_SCAN [ROOT...]
+
+Without roots, the trees are the standard libraries of every Python interpreter found on
+this machine (pyenv's and the system's): large, real, and full of odd files (CRLF and CR
+line ends, byte-order marks, files that are not UTF-8, deep packages).
+"""
+
+import glob
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+import pyscan  # noqa: E402
+
+
+def standard_libraries():
+    prefixes = ["/usr/lib", "/usr/local/lib"]
+    try:
+        pyenv_root = subprocess.run(["pyenv", "root"], capture_output=True, text=True, check=True).stdout.strip()
+        prefixes += sorted(glob.glob(os.path.join(pyenv_root, "versions", "*", "lib")))
+    except (OSError, subprocess.CalledProcessError):
+        pass
+    found = []
+    for prefix in prefixes:
+        for path in sorted(glob.glob(os.path.join(prefix, "python3.*"))):
+            if os.path.isfile(os.path.join(path, "os.py")):
+                found.append(path)
+    return found
+
+
+def main():
+    scanner = sys.argv[1]
+    roots = sys.argv[2:] or standard_libraries()
+    if not roots:
+        print("no standard library found")
+        return 1
+    failures = 0
+    for root in roots:
+        native = subprocess.run([scanner, "--", root], capture_output=True, check=True).stdout
+        native_names = native.decode("utf-8").split()
+        python_names = pyscan.scan_roots([root])
+        if native_names != python_names:
+            failures += 1
+            print(f"DIFFERENT {root}")
+            print("  only native:", sorted(set(native_names) - set(python_names))[:20])
+            print("  only python:", sorted(set(python_names) - set(native_names))[:20])
+        else:
+            print(f"same {len(native_names):5d} names  {root}")
+    # Every root at once, through the parallel path.
+    native = subprocess.run([scanner, "--", *roots], capture_output=True, check=True).stdout.decode().split()
+    if native != pyscan.scan_roots(roots):
+        failures += 1
+        print("DIFFERENT for all roots together")
+    print(f"{len(roots) + 1 - failures} passed, {failures} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
