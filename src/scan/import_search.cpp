@@ -1,11 +1,14 @@
 #include "scan/import_search.hpp"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
+
+#include "scan/cpu_features.hpp"
 
 #include "scan/import_line.hpp"
 #include "scan/unicode_space.hpp"
@@ -38,8 +41,9 @@ bool only_space_before(const Byte* begin, const Byte* p) {
 void check_candidate(const Byte* begin, const Byte* end, const Byte* p,
                      std::vector<std::string_view>& heads) {
     const auto left = static_cast<std::size_t>(end - p);
-    const bool keyword = (left >= 7 && std::memcmp(p, "import ", 7) == 0) ||
-                         (left >= 5 && std::memcmp(p, "from ", 5) == 0);
+    const bool keyword = p[0] == 'i'
+        ? left >= 7 && p[2] == 'p' && p[3] == 'o' && p[4] == 'r' && p[5] == 't' && p[6] == ' '
+        : left >= 5 && p[2] == 'o' && p[3] == 'm' && p[4] == ' ';
     if (!keyword || !only_space_before(begin, p)) return;
     const void* line_feed = std::memchr(p, '\n', left);
     const Byte* line_end = line_feed ? static_cast<const Byte*>(line_feed) : end;
@@ -49,22 +53,61 @@ void check_candidate(const Byte* begin, const Byte* end, const Byte* p,
     if (verdict.kind == LineVerdict::name) heads.push_back(verdict.head);
 }
 
-}  // namespace
+bool is_candidate_pair(const Byte* p) {
+    return (p[0] == 'i' && p[1] == 'm') || (p[0] == 'f' && p[1] == 'r');
+}
 
-void find_imports(std::string_view text, std::vector<std::string_view>& heads) {
-    const auto* const begin = reinterpret_cast<const Byte*>(text.data());
-    const Byte* const end = begin + text.size();
+// Both keywords begin with a pair of letters that is rare in other places ("im", "fr"),
+// so a whole block of positions is ruled out at a time. Each returns where it stopped:
+// the last positions, too few for a block, are left to the caller. The blocks' bytes are
+// gathered into `seen`, whose top bits tell whether any byte was outside ASCII.
+#if defined(__x86_64__)
+// Bit k set: "im" or "fr" starts at byte k of the block.
+__attribute__((target("avx2"), always_inline)) inline std::uint32_t pair_bits(__m256i first,
+                                                                              __m256i second) {
+    const __m256i im = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('i')),
+                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('m')));
+    const __m256i fr = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('f')),
+                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('r')));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(im, fr)));
+}
+
+__attribute__((target("avx2"))) const Byte* search_blocks_avx2(
+    const Byte* begin, const Byte* end, std::vector<std::string_view>& heads, bool& ascii) {
+    __m256i seen = _mm256_setzero_si256();
     const Byte* p = begin;
-#if defined(__SSE2__)
-    // Both keywords begin with a pair of letters that is rare in other places ("im",
-    // "fr"), so sixteen positions are ruled out at a time.
+    while (end - p >= 65) {
+        const auto* v = reinterpret_cast<const __m256i*>(p);
+        const auto* w = reinterpret_cast<const __m256i*>(p + 1);
+        const __m256i low = _mm256_loadu_si256(v);
+        const __m256i high = _mm256_loadu_si256(v + 1);
+        seen = _mm256_or_si256(seen, _mm256_or_si256(low, high));
+        std::uint64_t bits = pair_bits(low, _mm256_loadu_si256(w)) |
+                             std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
+        if (bits != 0) [[unlikely]] {
+            do {
+                check_candidate(begin, end, p + std::countr_zero(bits), heads);
+                bits &= bits - 1;
+            } while (bits != 0);
+        }
+        p += 64;
+    }
+    ascii = _mm256_movemask_epi8(seen) == 0;
+    return p;
+}
+
+const Byte* search_blocks_sse2(const Byte* begin, const Byte* end,
+                               std::vector<std::string_view>& heads, bool& ascii) {
+    __m128i seen = _mm_setzero_si128();
     const __m128i letter_i = _mm_set1_epi8('i');
     const __m128i letter_m = _mm_set1_epi8('m');
     const __m128i letter_f = _mm_set1_epi8('f');
     const __m128i letter_r = _mm_set1_epi8('r');
+    const Byte* p = begin;
     while (end - p >= 17) {
         const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        seen = _mm_or_si128(seen, first);
         const __m128i im = _mm_and_si128(_mm_cmpeq_epi8(first, letter_i), _mm_cmpeq_epi8(second, letter_m));
         const __m128i fr = _mm_and_si128(_mm_cmpeq_epi8(first, letter_f), _mm_cmpeq_epi8(second, letter_r));
         auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(im, fr)));
@@ -74,10 +117,33 @@ void find_imports(std::string_view text, std::vector<std::string_view>& heads) {
         }
         p += 16;
     }
+    ascii = _mm_movemask_epi8(seen) == 0;
+    return p;
+}
 #endif
-    for (; end - p >= 2; ++p)
-        if ((p[0] == 'i' && p[1] == 'm') || (p[0] == 'f' && p[1] == 'r'))
-            check_candidate(begin, end, p, heads);
+
+}  // namespace
+
+bool find_imports(std::string_view text, std::vector<std::string_view>& heads) {
+    return find_imports(text, heads, SearchWidth::widest);
+}
+
+bool find_imports(std::string_view text, std::vector<std::string_view>& heads, SearchWidth width) {
+    const auto* const begin = reinterpret_cast<const Byte*>(text.data());
+    const Byte* const end = begin + text.size();
+    const Byte* p = begin;
+    bool ascii = true;
+#if defined(__x86_64__)
+    if (width == SearchWidth::widest && cpu_has_avx2()) p = search_blocks_avx2(begin, end, heads, ascii);
+    else if (width != SearchWidth::bytes) p = search_blocks_sse2(begin, end, heads, ascii);
+#else
+    (void)width;
+#endif
+    for (; end - p >= 2; ++p) {
+        ascii = ascii && *p < 0x80;
+        if (is_candidate_pair(p)) check_candidate(begin, end, p, heads);
+    }
+    return ascii && (p == end || *p < 0x80);
 }
 
 }  // namespace vornu

@@ -8,8 +8,15 @@ namespace vornu {
 // Appends to `heads` the module name of every import line in `text`, in order, as views
 // into `text`. `text` begins at the start of a line and holds whole lines: each ends with
 // a line feed, except perhaps the last, which then ends the file. The text must be valid
-// UTF-8. Gives the same names as `import_root_of_line` applied to each line, but finds
-// the rare candidate lines without visiting every line.
-void find_imports(std::string_view text, std::vector<std::string_view>& heads);
+// UTF-8, or its names are meaningless. Gives the same names as `import_root_of_line`
+// applied to each line, but finds the rare candidate lines without visiting every line.
+// Returns true if every byte of `text` is ASCII: the text is then known to be valid UTF-8
+// without a second pass over it.
+bool find_imports(std::string_view text, std::vector<std::string_view>& heads);
+
+// The same search restricted to narrower vector code, so that every form can be tested on
+// any processor.
+enum class SearchWidth { widest, sse2, bytes };
+bool find_imports(std::string_view text, std::vector<std::string_view>& heads, SearchWidth width);
 
 }  // namespace vornu

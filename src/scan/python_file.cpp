@@ -27,7 +27,7 @@ void ensure_capacity(FileScratch& scratch, std::size_t kept) {
 }
 
 // Reads until a whole chunk has arrived or the file ends. Returns false on a read error.
-bool fill(int fd, FileScratch& scratch, std::size_t& length, bool& at_end, Utf8Stream& utf8) {
+bool fill(int fd, FileScratch& scratch, std::size_t& length, bool& at_end) {
     const std::size_t limit = length + scratch.chunk;
     while (length < limit) {
         const ssize_t n = ::read(fd, scratch.buffer.get() + length, limit - length);
@@ -39,7 +39,6 @@ bool fill(int fd, FileScratch& scratch, std::size_t& length, bool& at_end, Utf8S
             at_end = true;
             return true;
         }
-        if (!utf8.feed(scratch.buffer.get() + length, static_cast<std::size_t>(n))) return false;
         length += static_cast<std::size_t>(n);
     }
     return true;
@@ -85,18 +84,22 @@ void scan_python_file(int fd, NameSet& names, FileScratch& scratch) {
         ensure_capacity(scratch, kept);
         std::size_t length = kept;
         bool at_end = false;
-        if (!fill(fd, scratch, length, at_end, utf8)) return;
+        if (!fill(fd, scratch, length, at_end)) return;
         const auto* text = reinterpret_cast<const char*>(scratch.buffer.get());
         scratch.heads.clear();
 
+        if (at_end && first_piece) {
+            // The common case: the whole file in one piece. The search also tells whether
+            // the file is pure ASCII, which spares the validation its own pass.
+            const std::string_view whole(text, length);
+            if (!find_imports(whole, scratch.heads) && !is_valid_utf8(whole)) return;
+            insert_all(scratch.heads, names);
+            return;
+        }
+        if (!utf8.feed(scratch.buffer.get() + kept, length - kept)) return;
         if (at_end) {
             if (!utf8.valid_at_end()) return;
             find_imports(std::string_view(text, length), scratch.heads);
-            if (first_piece) {
-                // The common case: the file fit in one piece and is known to be valid.
-                insert_all(scratch.heads, names);
-                return;
-            }
             hold(scratch.heads, names, scratch.pending);
             for (std::string& name : scratch.pending) names.insert(std::move(name));
             scratch.pending.clear();

@@ -3,17 +3,29 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
+
+#include "scan/cpu_features.hpp"
 
 namespace vornu {
 namespace {
 
 using Byte = unsigned char;
 
-const Byte* skip_ascii(const Byte* p, const Byte* end) {
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) const Byte* skip_ascii_avx2(const Byte* p, const Byte* end) {
+    while (end - p >= 64) {
+        const auto* v = reinterpret_cast<const __m256i*>(p);
+        const __m256i any = _mm256_or_si256(_mm256_loadu_si256(v), _mm256_loadu_si256(v + 1));
+        if (_mm256_movemask_epi8(any) != 0) break;
+        p += 64;
+    }
+    return p;
+}
+
+const Byte* skip_ascii_sse2(const Byte* p, const Byte* end) {
     while (end - p >= 64) {
         const auto* v = reinterpret_cast<const __m128i*>(p);
         const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
@@ -21,18 +33,21 @@ const Byte* skip_ascii(const Byte* p, const Byte* end) {
         if (_mm_movemask_epi8(any) != 0) break;
         p += 64;
     }
-    while (end - p >= 16) {
-        if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) != 0) break;
-        p += 16;
-    }
-#else
+    return p;
+}
+#endif
+
+// Skips ASCII: whole blocks first, then words, then bytes.
+const Byte* skip_ascii(const Byte* p, const Byte* end) {
+#if defined(__x86_64__)
+    p = cpu_has_avx2() ? skip_ascii_avx2(p, end) : skip_ascii_sse2(p, end);
+#endif
     while (end - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, sizeof word);
         if (word & 0x8080808080808080ULL) break;
         p += 8;
     }
-#endif
     while (p < end && *p < 0x80) ++p;
     return p;
 }

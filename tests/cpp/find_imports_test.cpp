@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,9 +24,17 @@ std::vector<std::string> line_by_line(const std::string& text) {
     return names;
 }
 
+// Every vector form of the search must give the same names as the reading line by line.
+// Each also reports whether the text is pure ASCII.
 std::vector<std::string> searched(const std::string& text) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
     std::vector<std::string_view> heads;
-    vornu::find_imports(text, heads);
+    EXPECT_EQ(vornu::find_imports(text, heads), ascii);
+    for (auto width : {vornu::SearchWidth::sse2, vornu::SearchWidth::bytes}) {
+        std::vector<std::string_view> narrow;
+        EXPECT_EQ(vornu::find_imports(text, narrow, width), ascii);
+        EXPECT_EQ(narrow, heads) << "width " << static_cast<int>(width);
+    }
     return {heads.begin(), heads.end()};
 }
 
@@ -55,11 +64,12 @@ TEST(FindImports, AgreesWithLineByLineOnRandomTexts) {
     const std::vector<std::string> pieces = {
         "import ", "from ", "im", "fr", "import", "os", "a.b", "_x", "9", ".", ",", "#", " ",
         "  ", "\t", "\n", "\r\n", "\r", "\xC2\xA0", "\xE2\x80\x80", "\xE3\x80\x80",
-        "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b"};
+        "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b",
+        "a long line of ordinary code without any keyword in it at all"};
     std::mt19937 random(20261207);
     for (int round = 0; round < 3000; ++round) {
         std::string text;
-        const int count = static_cast<int>(random() % 60);
+        const int count = static_cast<int>(random() % 120);
         for (int i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
         ASSERT_EQ(searched(text), line_by_line(text)) << testing::PrintToString(text);
     }
