@@ -120,7 +120,8 @@ void scan_python_file(int fd, NameSet& names, FileScratch& scratch) {
         if (verdict.kind == LineVerdict::undecided) {
             const std::string_view rest = cut.substr(verdict.resume_at);
             std::memmove(scratch.buffer.get() + verdict.keyword.size(), rest.data(), rest.size());
-            std::memcpy(scratch.buffer.get(), verdict.keyword.data(), verdict.keyword.size());
+            if (!verdict.keyword.empty())
+                std::memcpy(scratch.buffer.get(), verdict.keyword.data(), verdict.keyword.size());
             kept = verdict.keyword.size() + rest.size();
         } else {
             scratch.buffer[0] = '#';
