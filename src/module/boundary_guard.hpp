@@ -1,0 +1,32 @@
+#pragma once
+
+#include <exception>
+#include <string_view>
+
+#include "module/python_error.hpp"
+
+namespace vornu::py {
+
+// Sets a new "pyo3_runtime.PanicException" carrying `text` as the current exception.
+// If that fails in turn, there is no sane way left to report anything to Python, and
+// the process is aborted.
+void raise_panic_exception(std::string_view text) noexcept;
+
+// Runs `body` (returning a new reference) at an entry point called by the interpreter.
+// No C++ exception crosses into the interpreter: a PythonError is set as the current
+// exception, any other failure becomes a PanicException, and nullptr is returned.
+template <class Body>
+PyObject* boundary_guard(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (PythonError& error) {
+        std::move(error).restore();
+    } catch (const std::exception& failure) {
+        raise_panic_exception(failure.what());
+    } catch (...) {
+        raise_panic_exception("unknown internal failure");
+    }
+    return nullptr;
+}
+
+}  // namespace vornu::py

@@ -1,0 +1,27 @@
+#include "module/result_list.hpp"
+
+#include "module/internal_failure.hpp"
+
+namespace vornu::py {
+namespace {
+
+[[noreturn]] void api_call_failed() {
+    PyErr_Print();
+    throw InternalFailure("Python API call failed");
+}
+
+}  // namespace
+
+StrongRef names_to_list(NameSet&& names) {
+    StrongRef list(PyList_New(static_cast<Py_ssize_t>(names.size())));
+    if (!list) api_call_failed();
+    Py_ssize_t index = 0;
+    for (auto it = names.begin(); it != names.end(); it = names.erase(it)) {
+        PyObject* item = PyUnicode_FromStringAndSize(it->data(), static_cast<Py_ssize_t>(it->size()));
+        if (item == nullptr) api_call_failed();
+        PyList_SET_ITEM(list.get(), index++, item);
+    }
+    return list;
+}
+
+}  // namespace vornu::py
