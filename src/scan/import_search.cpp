@@ -72,25 +72,38 @@ __attribute__((target("avx2"), always_inline)) inline std::uint32_t pair_bits(__
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(im, fr)));
 }
 
+// One block of 64 positions starting at `p`, whose bytes and the one after them are
+// readable at `block`: candidates are reported at their place in the text.
+__attribute__((target("avx2"), always_inline)) inline void search_block_avx2(
+    const Byte* begin, const Byte* end, const Byte* p, const Byte* block,
+    std::vector<std::string_view>& heads, __m256i& seen) {
+    const auto* v = reinterpret_cast<const __m256i*>(block);
+    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const __m256i low = _mm256_loadu_si256(v);
+    const __m256i high = _mm256_loadu_si256(v + 1);
+    seen = _mm256_or_si256(seen, _mm256_or_si256(low, high));
+    std::uint64_t bits = pair_bits(low, _mm256_loadu_si256(w)) |
+                         std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
+    if (bits != 0) [[unlikely]] {
+        do {
+            check_candidate(begin, end, p + std::countr_zero(bits), heads);
+            bits &= bits - 1;
+        } while (bits != 0);
+    }
+}
+
+// Searches the whole text: the last, partial block is copied into a zeroed block of its
+// own, since zeros neither start a keyword nor leave ASCII.
 __attribute__((target("avx2"))) const Byte* search_blocks_avx2(
     const Byte* begin, const Byte* end, std::vector<std::string_view>& heads, bool& ascii) {
     __m256i seen = _mm256_setzero_si256();
     const Byte* p = begin;
-    while (end - p >= 65) {
-        const auto* v = reinterpret_cast<const __m256i*>(p);
-        const auto* w = reinterpret_cast<const __m256i*>(p + 1);
-        const __m256i low = _mm256_loadu_si256(v);
-        const __m256i high = _mm256_loadu_si256(v + 1);
-        seen = _mm256_or_si256(seen, _mm256_or_si256(low, high));
-        std::uint64_t bits = pair_bits(low, _mm256_loadu_si256(w)) |
-                             std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
-        if (bits != 0) [[unlikely]] {
-            do {
-                check_candidate(begin, end, p + std::countr_zero(bits), heads);
-                bits &= bits - 1;
-            } while (bits != 0);
-        }
-        p += 64;
+    for (; end - p >= 65; p += 64) search_block_avx2(begin, end, p, p, heads, seen);
+    if (p < end) {
+        alignas(32) Byte last[96] = {};
+        std::memcpy(last, p, static_cast<std::size_t>(end - p));
+        search_block_avx2(begin, end, p, last, heads, seen);
+        p = end;
     }
     ascii = _mm256_movemask_epi8(seen) == 0;
     return p;

@@ -45,17 +45,10 @@ bool fill(int fd, FileScratch& scratch, std::size_t& length, bool& at_end) {
 }
 
 // Until the whole file has proved valid, a name that is new to the set waits aside.
-void hold(const std::vector<std::string_view>& heads, const NameSet& names,
+void hold(const std::vector<std::string_view>& heads, NameCollector& names,
           std::vector<std::string>& pending) {
     for (std::string_view head : heads)
         if (!names.contains(head)) pending.emplace_back(head);
-}
-
-void insert_all(const std::vector<std::string_view>& heads, NameSet& names) {
-    for (std::string_view head : heads) {
-        const auto at = names.lower_bound(head);
-        if (at == names.end() || *at != head) names.emplace_hint(at, head);
-    }
 }
 
 }  // namespace
@@ -65,7 +58,7 @@ FileScratch& thread_scratch() {
     return scratch;
 }
 
-void scan_python_file(int fd, NameSet& names, FileScratch& scratch) {
+void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
     // A cut line can only grow the buffer if it is one enormous name; give such memory back.
     struct Trim {
         FileScratch& scratch;
@@ -93,7 +86,7 @@ void scan_python_file(int fd, NameSet& names, FileScratch& scratch) {
             // the file is pure ASCII, which spares the validation its own pass.
             const std::string_view whole(text, length);
             if (!find_imports(whole, scratch.heads) && !is_valid_utf8(whole)) return;
-            insert_all(scratch.heads, names);
+            for (std::string_view head : scratch.heads) names.insert(head);
             return;
         }
         if (!utf8.feed(scratch.buffer.get() + kept, length - kept)) return;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/name_set.hpp"
+#include "scan/name_collector.hpp"
 
 namespace vornu {
 
@@ -31,6 +31,6 @@ FileScratch& thread_scratch();
 // to its end in pieces of `scratch.chunk` bytes; only the line that a piece cuts is kept
 // over to the next one. If any byte of the file is not valid UTF-8, or reading fails, the
 // file adds nothing.
-void scan_python_file(int fd, NameSet& names, FileScratch& scratch);
+void scan_python_file(int fd, NameCollector& names, FileScratch& scratch);
 
 }  // namespace vornu

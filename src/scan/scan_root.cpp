@@ -6,10 +6,10 @@
 namespace vornu {
 
 NameSet scan_root(std::string_view root) {
-    NameSet names;
+    NameCollector names;
     FileScratch& scratch = thread_scratch();
     for_each_python_file(root, [&](int fd) { scan_python_file(fd, names, scratch); });
-    return names;
+    return std::move(names.names);
 }
 
 }  // namespace vornu

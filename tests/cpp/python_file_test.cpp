@@ -36,8 +36,9 @@ NameSet scan_text(const TempTree& tree, const std::string& text, std::size_t chu
     const std::string file = tree.write("f.py", text);
     const vornu::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     vornu::FileScratch scratch(chunk);
-    vornu::scan_python_file(fd.get(), names, scratch);
-    return names;
+    vornu::NameCollector collector{std::move(names)};
+    vornu::scan_python_file(fd.get(), collector, scratch);
+    return std::move(collector.names);
 }
 
 const std::vector<std::size_t> chunks = {1, 2, 3, 4, 5, 7, 8, 13, 64, vornu::FileScratch::default_chunk};
@@ -106,9 +107,9 @@ TEST(ScanPythonFile, LargeFileStreamsThroughASmallBuffer) {
     vornu::FileScratch scratch(4096);
     const std::string file = tree.write("big.py", text);
     const vornu::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    NameSet names;
+    vornu::NameCollector names;
     vornu::scan_python_file(fd.get(), names, scratch);
-    EXPECT_EQ(names, (NameSet{"at_the_end"}));
+    EXPECT_EQ(names.names, (NameSet{"at_the_end"}));
     EXPECT_LT(scratch.capacity, 4 * 4096u);
 }
 
