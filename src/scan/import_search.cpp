@@ -12,6 +12,7 @@
 
 #include "scan/import_line.hpp"
 #include "scan/unicode_space.hpp"
+#include "scan/utf8.hpp"
 
 namespace vornu {
 namespace {
@@ -58,9 +59,7 @@ bool is_candidate_pair(const Byte* p) {
 }
 
 // Both keywords begin with a pair of letters that is rare in other places ("im", "fr"),
-// so a whole block of positions is ruled out at a time. Each returns where it stopped:
-// the last positions, too few for a block, are left to the caller. The blocks' bytes are
-// gathered into `seen`, whose top bits tell whether any byte was outside ASCII.
+// so a whole block of positions is ruled out at a time.
 #if defined(__x86_64__)
 // Bit k set: "im" or "fr" starts at byte k of the block.
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t pair_bits(__m256i first,
@@ -72,46 +71,61 @@ __attribute__((target("avx2"), always_inline)) inline std::uint32_t pair_bits(__
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(im, fr)));
 }
 
+// The state of one search: the text, where its UTF-8 check has reached, and the names.
+struct Search {
+    const Byte* begin;
+    const Byte* end;
+    const Byte* checked;  // characters before this point are valid UTF-8
+    bool valid = true;
+    std::vector<std::string_view>& heads;
+};
+
 // One block of 64 positions starting at `p`, whose bytes and the one after them are
-// readable at `block`: candidates are reported at their place in the text.
+// readable at `block`. A block with a byte outside ASCII has its characters checked here,
+// while the block is at hand.
 __attribute__((target("avx2"), always_inline)) inline void search_block_avx2(
-    const Byte* begin, const Byte* end, const Byte* p, const Byte* block,
-    std::vector<std::string_view>& heads, __m256i& seen) {
+    Search& search, const Byte* p, const Byte* block) {
     const auto* v = reinterpret_cast<const __m256i*>(block);
     const auto* w = reinterpret_cast<const __m256i*>(block + 1);
     const __m256i low = _mm256_loadu_si256(v);
     const __m256i high = _mm256_loadu_si256(v + 1);
-    seen = _mm256_or_si256(seen, _mm256_or_si256(low, high));
+    if (_mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0 && search.checked < p + 64) [[unlikely]] {
+        const Byte* from = search.checked > p ? search.checked : p;
+        const Byte* limit = search.end - p > 64 ? p + 64 : search.end;
+        search.checked = check_utf8_span(from, limit, search.end);
+        if (search.checked == nullptr) {
+            search.valid = false;
+            return;
+        }
+    }
     std::uint64_t bits = pair_bits(low, _mm256_loadu_si256(w)) |
                          std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
     if (bits != 0) [[unlikely]] {
         do {
-            check_candidate(begin, end, p + std::countr_zero(bits), heads);
+            check_candidate(search.begin, search.end, p + std::countr_zero(bits), search.heads);
             bits &= bits - 1;
         } while (bits != 0);
     }
 }
 
-// Searches the whole text: the last, partial block is copied into a zeroed block of its
-// own, since zeros neither start a keyword nor leave ASCII.
-__attribute__((target("avx2"))) const Byte* search_blocks_avx2(
-    const Byte* begin, const Byte* end, std::vector<std::string_view>& heads, bool& ascii) {
-    __m256i seen = _mm256_setzero_si256();
+// Searches and checks the whole text: the last, partial block is copied into a zeroed
+// block of its own, since zeros neither start a keyword nor leave ASCII. Stops early at
+// the first invalid byte.
+__attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* end,
+                                                 std::vector<std::string_view>& heads) {
+    Search search{begin, end, begin, true, heads};
     const Byte* p = begin;
-    for (; end - p >= 65; p += 64) search_block_avx2(begin, end, p, p, heads, seen);
-    if (p < end) {
+    for (; end - p >= 65 && search.valid; p += 64) search_block_avx2(search, p, p);
+    if (p < end && search.valid) {
         alignas(32) Byte last[96] = {};
         std::memcpy(last, p, static_cast<std::size_t>(end - p));
-        search_block_avx2(begin, end, p, last, heads, seen);
-        p = end;
+        search_block_avx2(search, p, last);
     }
-    ascii = _mm256_movemask_epi8(seen) == 0;
-    return p;
+    return search.valid;
 }
 
 const Byte* search_blocks_sse2(const Byte* begin, const Byte* end,
-                               std::vector<std::string_view>& heads, bool& ascii) {
-    __m128i seen = _mm_setzero_si128();
+                               std::vector<std::string_view>& heads) {
     const __m128i letter_i = _mm_set1_epi8('i');
     const __m128i letter_m = _mm_set1_epi8('m');
     const __m128i letter_f = _mm_set1_epi8('f');
@@ -120,7 +134,6 @@ const Byte* search_blocks_sse2(const Byte* begin, const Byte* end,
     while (end - p >= 17) {
         const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        seen = _mm_or_si128(seen, first);
         const __m128i im = _mm_and_si128(_mm_cmpeq_epi8(first, letter_i), _mm_cmpeq_epi8(second, letter_m));
         const __m128i fr = _mm_and_si128(_mm_cmpeq_epi8(first, letter_f), _mm_cmpeq_epi8(second, letter_r));
         auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(im, fr)));
@@ -130,7 +143,6 @@ const Byte* search_blocks_sse2(const Byte* begin, const Byte* end,
         }
         p += 16;
     }
-    ascii = _mm_movemask_epi8(seen) == 0;
     return p;
 }
 #endif
@@ -145,18 +157,15 @@ bool find_imports(std::string_view text, std::vector<std::string_view>& heads, S
     const auto* const begin = reinterpret_cast<const Byte*>(text.data());
     const Byte* const end = begin + text.size();
     const Byte* p = begin;
-    bool ascii = true;
 #if defined(__x86_64__)
-    if (width == SearchWidth::widest && cpu_has_avx2()) p = search_blocks_avx2(begin, end, heads, ascii);
-    else if (width != SearchWidth::bytes) p = search_blocks_sse2(begin, end, heads, ascii);
+    if (width == SearchWidth::widest && cpu_has_avx2()) return search_avx2(begin, end, heads);
+    if (width != SearchWidth::bytes) p = search_blocks_sse2(begin, end, heads);
 #else
     (void)width;
 #endif
-    for (; end - p >= 2; ++p) {
-        ascii = ascii && *p < 0x80;
+    for (; end - p >= 2; ++p)
         if (is_candidate_pair(p)) check_candidate(begin, end, p, heads);
-    }
-    return ascii && (p == end || *p < 0x80);
+    return is_valid_utf8(text);
 }
 
 }  // namespace vornu

@@ -8,7 +8,7 @@
 
 #include "scan/import_line.hpp"
 #include "scan/import_search.hpp"
-#include "scan/utf8_stream.hpp"
+#include "scan/utf8.hpp"
 
 namespace vornu {
 namespace {
@@ -69,7 +69,6 @@ void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
             }
         }
     } trim{scratch};
-    Utf8Stream utf8;
     std::size_t kept = 0;  // bytes of a cut line carried over at the start of the buffer
     bool first_piece = true;
     scratch.pending.clear();
@@ -81,44 +80,45 @@ void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
         const auto* text = reinterpret_cast<const char*>(scratch.buffer.get());
         scratch.heads.clear();
 
-        if (at_end && first_piece) {
-            // The common case: the whole file in one piece. The search also tells whether
-            // the file is pure ASCII, which spares the validation its own pass.
-            const std::string_view whole(text, length);
-            if (!find_imports(whole, scratch.heads) && !is_valid_utf8(whole)) return;
-            for (std::string_view head : scratch.heads) names.insert(head);
-            return;
-        }
-        if (!utf8.feed(scratch.buffer.get() + kept, length - kept)) return;
         if (at_end) {
-            if (!utf8.valid_at_end()) return;
-            find_imports(std::string_view(text, length), scratch.heads);
+            if (!find_imports(std::string_view(text, length), scratch.heads)) return;
+            if (first_piece) {
+                // The common case: the whole file came in one piece and has proved valid.
+                for (std::string_view head : scratch.heads) names.insert(head);
+                return;
+            }
             hold(scratch.heads, names, scratch.pending);
             for (std::string& name : scratch.pending) names.insert(std::move(name));
             scratch.pending.clear();
             return;
         }
 
+        // The whole lines are searched now; the line that the piece cuts is kept, as far as
+        // it still matters, in front of the next piece. A character cut with it is kept too,
+        // so that it is checked once it is whole.
         first_piece = false;
         const void* last_feed = ::memrchr(text, '\n', length);
         const std::size_t whole = last_feed ? static_cast<std::size_t>(static_cast<const char*>(last_feed) - text) + 1 : 0;
-        find_imports(std::string_view(text, whole), scratch.heads);
-
-        // Keep only what the cut line still needs; a line that is already decided leaves
-        // a stand-in that can never start an import.
+        if (!find_imports(std::string_view(text, whole), scratch.heads)) return;
         const std::string_view cut(text + whole, length - whole);
+        const Utf8Check check = check_utf8(cut);
+        if (!check.valid) return;
         const LineVerdict verdict = recognise_line(cut, false);
         if (verdict.kind == LineVerdict::name) scratch.heads.push_back(verdict.head);
         hold(scratch.heads, names, scratch.pending);
         if (verdict.kind == LineVerdict::undecided) {
+            // What is kept runs to the end of the piece, so it holds any cut character.
             const std::string_view rest = cut.substr(verdict.resume_at);
             std::memmove(scratch.buffer.get() + verdict.keyword.size(), rest.data(), rest.size());
             if (!verdict.keyword.empty())
                 std::memcpy(scratch.buffer.get(), verdict.keyword.data(), verdict.keyword.size());
             kept = verdict.keyword.size() + rest.size();
         } else {
+            // A decided line leaves a stand-in that can never start an import.
+            std::memmove(scratch.buffer.get() + 1, cut.data() + cut.size() - check.cut_length,
+                         check.cut_length);
             scratch.buffer[0] = '#';
-            kept = 1;
+            kept = 1 + check.cut_length;
         }
     }
 }

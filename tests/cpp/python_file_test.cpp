@@ -8,7 +8,7 @@
 #include "scan/import_line.hpp"
 #include "scan/python_file.hpp"
 #include "scan/unique_fd.hpp"
-#include "scan/utf8_stream.hpp"
+#include "scan/utf8.hpp"
 #include "temp_tree.hpp"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "scan/utf8_stream.hpp"
+#include "scan/utf8.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -54,14 +54,15 @@ const Byte* skip_ascii(const Byte* p, const Byte* end) {
 
 struct Scan {
     const Byte* stop;  // first byte not accepted
-    bool valid;        // false: `stop` is an invalid byte; true: `stop` is the end or a cut character
+    bool valid;        // false: `stop` is an invalid byte; true: `stop` is `limit` or later,
+                       // or the start of a character cut off by `end`
 };
 
-// Validates [p, end); a character cut off by `end` stops the scan without being an error.
-Scan scan_utf8(const Byte* p, const Byte* const end) {
+// Checks the characters that start before `limit`; `end` bounds the last one.
+Scan scan_utf8(const Byte* p, const Byte* const limit, const Byte* const end) {
     for (;;) {
-        p = skip_ascii(p, end);
-        if (p == end) return {p, true};
+        p = skip_ascii(p, limit);
+        if (p >= limit) return {p, true};
         const Byte lead = *p;
         std::size_t length;
         Byte low = 0x80, high = 0xBF;  // range of the second byte
@@ -87,35 +88,24 @@ Scan scan_utf8(const Byte* p, const Byte* const end) {
     }
 }
 
-std::size_t sequence_length(Byte lead) {
-    return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-}
-
 }  // namespace
 
-bool Utf8Stream::feed(const unsigned char* data, std::size_t size) {
-    if (failed) return false;
-    const Byte* p = data;
-    const Byte* const end = data + size;
-    if (cut_length != 0) {
-        const std::size_t length = sequence_length(cut[0]);
-        while (cut_length < length && p < end) cut[cut_length++] = *p++;
-        const Scan scan = scan_utf8(cut, cut + cut_length);
-        if (!scan.valid) return !(failed = true);
-        if (cut_length < length) return true;
-        cut_length = 0;
-    }
-    const Scan scan = scan_utf8(p, end);
-    if (!scan.valid) return !(failed = true);
-    cut_length = static_cast<std::size_t>(end - scan.stop);
-    std::memcpy(cut, scan.stop, cut_length);
-    return true;
+Utf8Check check_utf8(std::string_view text) {
+    const auto* begin = reinterpret_cast<const Byte*>(text.data());
+    const Byte* end = begin + text.size();
+    const Scan scan = scan_utf8(begin, end, end);
+    return {scan.valid, scan.valid ? static_cast<std::size_t>(end - scan.stop) : 0};
 }
 
 bool is_valid_utf8(std::string_view text) {
-    Utf8Stream stream;
-    stream.feed(reinterpret_cast<const Byte*>(text.data()), text.size());
-    return stream.valid_at_end();
+    const Utf8Check check = check_utf8(text);
+    return check.valid && check.cut_length == 0;
+}
+
+const unsigned char* check_utf8_span(const unsigned char* from, const unsigned char* limit,
+                                     const unsigned char* end) {
+    const Scan scan = scan_utf8(from, limit, end);
+    return scan.valid && scan.stop >= limit ? scan.stop : nullptr;
 }
 
 }  // namespace vornu

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "scan/utf8_stream.hpp"
+#include "scan/utf8.hpp"
 
+using vornu::check_utf8;
 using vornu::is_valid_utf8;
-using vornu::Utf8Stream;
 
 namespace {
 
@@ -44,7 +44,7 @@ const std::vector<Utf8Case> utf8_cases = {
     {"a\xC3\xA9z\xE2\x82\xAC\xF0\x9F\x98\x80", true},
 };
 
-TEST(Utf8Stream, AcceptsExactlyStrictUtf8) {
+TEST(Utf8, AcceptsExactlyStrictUtf8) {
     for (const Utf8Case& c : utf8_cases) {
         EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
         // Inside long ASCII runs, where the fast path skips whole blocks.
@@ -53,19 +53,19 @@ TEST(Utf8Stream, AcceptsExactlyStrictUtf8) {
     }
 }
 
-TEST(Utf8Stream, PiecesGiveTheSameAnswerWhereverTheyAreCut) {
-    for (const Utf8Case& c : utf8_cases) {
-        const std::string text = "ab" + c.bytes + "cd" + c.bytes;
-        const bool whole = is_valid_utf8(text);
-        for (std::size_t piece = 1; piece <= 5; ++piece) {
-            Utf8Stream stream;
-            for (std::size_t at = 0; at < text.size(); at += piece) {
-                const std::string part = text.substr(at, piece);
-                stream.feed(reinterpret_cast<const unsigned char*>(part.data()), part.size());
-            }
-            EXPECT_EQ(stream.valid_at_end(), whole) << testing::PrintToString(text) << " piece " << piece;
-        }
+// A piece of a valid text is valid, and what its end cuts off is exactly the bytes of
+// the character it ends inside.
+TEST(Utf8, PiecesReportTheCharacterTheyCut) {
+    const std::string text = "ab\xC3\xA9" "c\xE2\x82\xAC" "d\xF0\x9F\x98\x80" "e";
+    const std::vector<std::size_t> cut_at = {0, 0, 0, 1, 0, 0, 1, 2, 0, 0, 1, 2, 3, 0, 0};
+    for (std::size_t length = 0; length <= text.size(); ++length) {
+        const auto check = check_utf8(std::string_view(text).substr(0, length));
+        EXPECT_TRUE(check.valid) << length;
+        EXPECT_EQ(check.cut_length, cut_at[length]) << length;
     }
+    EXPECT_FALSE(check_utf8("\xC3(").valid);
+    EXPECT_FALSE(check_utf8("ab\xE0\x80").valid);  // already overlong before it ends
+    EXPECT_FALSE(check_utf8("ab\xFF").valid);
 }
 
 }  // namespace

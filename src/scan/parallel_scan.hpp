@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "scan/name_set.hpp"
+#include "scan/worker_pool.hpp"
+
+namespace vornu {
+
+using ScanOne = NameSet (*)(std::string_view root);
+
+// Counters of how a call was divided; for tests and benchmarks.
+struct ScanStats {
+    std::atomic<std::size_t> pieces{0};     // runs of roots scanned in sequence
+    std::atomic<std::size_t> divisions{0};
+    std::atomic<std::size_t> moved{0};      // pieces run on another thread than their divider's
+};
+
+// The split budget of one piece of `length` roots. Returns whether the piece is divided and
+// updates `splits`, which both halves inherit. A piece that moved to another thread gets a
+// fresh budget of at least `threads`, so work keeps being split where threads are idle.
+bool should_divide(std::size_t length, std::size_t& splits, bool moved,
+                   std::size_t threads) noexcept;
+
+// The union of `scan_one` over `roots`, computed on `pool` (0 or 1 root: on the calling
+// thread alone). An exception thrown by `scan_one` or a merge reaches the caller after the
+// rest of the work has ended; no partial result is returned then.
+NameSet scan_roots_with(std::span<const std::string> roots, ScanOne scan_one, WorkerPool& pool,
+                        ScanStats* stats = nullptr);
+
+}  // namespace vornu

@@ -1,0 +1,213 @@
+#include "scan/worker_pool.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_process.hpp"
+#include "scan/scan_roots.hpp"
+
+namespace vornu {
+namespace {
+
+const std::string prefix = "The global thread pool has not been initialized.: ";
+
+// Threads of the process. Runtimes such as ThreadSanitizer start a helper thread with the
+// first thread the process makes, so a baseline is taken only after one has come and gone.
+void settle_runtime_threads() { std::thread([] {}).join(); }
+
+std::size_t task_count() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+// Threads end asynchronously; give them a moment to go.
+bool wait_for_tasks(std::size_t expected) {
+    for (int i = 0; i < 1000; ++i) {
+        if (task_count() == expected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+double process_cpu_seconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+TEST(PoolFailureText, NamesTheKindAndTheOsError) {
+    EXPECT_EQ(pool_start_failure(EAGAIN),
+              prefix + "ThreadPoolBuildError { kind: IOError, error: \"Resource temporarily "
+                       "unavailable (os error 11)\" }");
+    EXPECT_EQ(pool_already_failed(),
+              prefix + "ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }");
+}
+
+std::atomic<int> starts_left{0};
+
+int start_then_refuse(pthread_t* id, const pthread_attr_t* attr, void* (*fn)(void*), void* arg) {
+    if (starts_left.fetch_sub(1) <= 0) return EAGAIN;
+    return ::pthread_create(id, attr, fn, arg);
+}
+
+TEST(BuildWorkerPool, RefusedThreadStopsTheStartedOnes) {
+    settle_runtime_threads();
+    const std::size_t before = task_count();
+    starts_left = 3;
+    const PoolBuild build = build_worker_pool(8, &start_then_refuse);
+    EXPECT_EQ(build.pool, nullptr);
+    EXPECT_EQ(build.os_error, EAGAIN);
+    EXPECT_TRUE(wait_for_tasks(before)) << task_count() << " threads, expected " << before;
+}
+
+TEST(BuildWorkerPool, StartsDetachedWorkersThatSleepWhenIdle) {
+    settle_runtime_threads();
+    const std::size_t before = task_count();
+    const PoolBuild build = build_worker_pool(4);
+    ASSERT_NE(build.pool, nullptr);
+    EXPECT_EQ(pool_size(*build.pool), 4u);
+    EXPECT_EQ(task_count(), before + 4);
+    EXPECT_EQ(current_worker(*build.pool), nullptr);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const double cpu_before = process_cpu_seconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(process_cpu_seconds() - cpu_before, 0.03) << "idle workers must not spin";
+}
+
+struct Probe {
+    WorkerPool* pool;
+    std::atomic<bool> on_worker{false};
+    std::atomic<bool> moved{false};
+    PoolJob job;
+};
+
+TEST(RunFromOutside, RunsOnAWorkerAndReturnsWhenDone) {
+    const PoolBuild build = build_worker_pool(2);
+    ASSERT_NE(build.pool, nullptr);
+    Probe probe{build.pool, {}, {}, {}};
+    probe.job.data = &probe;
+    probe.job.run = [](PoolJob& job, Worker& self, bool moved) noexcept {
+        auto& p = *static_cast<Probe*>(job.data);
+        p.on_worker = current_worker(*p.pool) == &self;
+        p.moved = moved;
+    };
+    run_from_outside(*build.pool, probe.job);
+    EXPECT_TRUE(probe.on_worker);
+    EXPECT_TRUE(probe.moved);
+}
+
+// --- The process-wide pool, seen from fresh child processes. ---
+
+std::uint64_t vm_size_bytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+    }
+    return 0;
+}
+
+std::string call_message(std::span<const std::string> roots) {
+    try {
+        scan_roots(roots);
+        return "no failure";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+TEST(GlobalPoolChild, CreationFails) {
+    VORNU_CHILD_ONLY();
+    const std::vector<std::string> two = {"/nonexistent-a", "/nonexistent-b"};
+    settle_runtime_threads();
+    const std::size_t before = task_count();
+    // Room for the pool's records but only for a few dozen 2 MiB stacks.
+    const rlimit limit{vm_size_bytes() + (64u << 20), RLIM_INFINITY};
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
+    const std::string first = call_message({});
+    const std::string second = call_message({});
+    const std::string third = call_message(two);
+    const bool stopped = wait_for_tasks(before);
+    std::printf("FIRST:%s\nSECOND:%s\nTHIRD:%s\nSTOPPED:%d\n", first.c_str(), second.c_str(),
+                third.c_str(), stopped ? 1 : 0);
+}
+
+std::string line_after(const std::string& text, const std::string& key) {
+    const std::size_t at = text.find("\n" + key);
+    if (at == std::string::npos) return "<missing " + key + ">";
+    const std::size_t start = at + 1 + key.size();
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+TEST(GlobalPool, CreationFailureIsReportedOnceThenAsAlreadyInitialized) {
+    if (in_child()) GTEST_SKIP();
+    const ChildResult child =
+        run_child("GlobalPoolChild.CreationFails", {{"RAYON_NUM_THREADS", "100000"}});
+    ASSERT_EQ(child.exit_status, 0) << child.output;
+    const std::string output = "\n" + child.output;
+    const std::string first = line_after(output, "FIRST:");
+    EXPECT_EQ(first.rfind(prefix + "ThreadPoolBuildError { kind: IOError, error: \"", 0), 0u)
+        << first;
+    EXPECT_NE(first.find("(os error "), std::string::npos) << first;
+    EXPECT_EQ(line_after(output, "SECOND:"),
+              prefix + "ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }");
+    EXPECT_EQ(line_after(output, "THIRD:"),
+              prefix + "ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }");
+    EXPECT_EQ(line_after(output, "STOPPED:"), "1") << "started workers must end";
+}
+
+TEST(GlobalPoolChild, SizedOnceAtTheFirstCall) {
+    VORNU_CHILD_ONLY();
+    settle_runtime_threads();
+    const std::size_t before = task_count();
+    EXPECT_TRUE(scan_roots({}).empty());  // an empty call creates the pool too
+    EXPECT_EQ(task_count(), before + 3);
+    ::setenv("RAYON_NUM_THREADS", "1", 1);
+    const std::vector<std::string> roots = {"/nonexistent-a", "/nonexistent-b", "/nonexistent-c"};
+    EXPECT_TRUE(scan_roots(roots).empty());
+    EXPECT_EQ(pool_size(global_worker_pool()), 3u);
+    EXPECT_EQ(task_count(), before + 3);
+}
+
+TEST(GlobalPool, SizedOnceAtTheFirstCall) {
+    if (in_child()) GTEST_SKIP();
+    const ChildResult child = run_child("GlobalPoolChild.SizedOnceAtTheFirstCall",
+                                        {{"RAYON_NUM_THREADS", "3"}});
+    EXPECT_EQ(child.exit_status, 0) << child.output;
+}
+
+TEST(GlobalPoolChild, ZeroMeansDefaultDespiteSecondVariable) {
+    VORNU_CHILD_ONLY();
+    EXPECT_TRUE(scan_roots({}).empty());
+    std::printf("SIZE:%zu\n", pool_size(global_worker_pool()));
+}
+
+TEST(GlobalPool, ZeroMeansDefaultDespiteSecondVariable) {
+    if (in_child()) GTEST_SKIP();
+    const ChildResult zero = run_child("GlobalPoolChild.ZeroMeansDefaultDespiteSecondVariable",
+                                       {{"RAYON_NUM_THREADS", "0"}, {"RAYON_RS_NUM_CPUS", "3"}});
+    ASSERT_EQ(zero.exit_status, 0) << zero.output;
+    const ChildResult bad = run_child("GlobalPoolChild.ZeroMeansDefaultDespiteSecondVariable",
+                                      {{"RAYON_NUM_THREADS", " 4"}, {"RAYON_RS_NUM_CPUS", "3"}});
+    ASSERT_EQ(bad.exit_status, 0) << bad.output;
+    EXPECT_EQ(line_after("\n" + bad.output, "SIZE:"), "3");
+    // The default on this machine is whatever the CPUs allow, and 3 only by coincidence.
+    const std::string zero_size = line_after("\n" + zero.output, "SIZE:");
+    EXPECT_NE(zero_size.find_first_of("0123456789"), std::string::npos) << zero.output;
+}
+
+}  // namespace
+}  // namespace vornu
