@@ -71,57 +71,66 @@ __attribute__((target("avx2"), always_inline)) inline std::uint32_t pair_bits(__
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(im, fr)));
 }
 
+// One block of 64 positions starting at `p`, whose bytes and the one after them are
+// readable at `block`: which positions start "im" or "fr" (bit k for `p + k`), and
+// whether any byte is outside ASCII.
+struct BlockBits {
+    std::uint64_t pairs;
+    bool non_ascii;
+};
+
+__attribute__((target("avx2"), always_inline)) inline BlockBits block_bits_avx2(const Byte* block) {
+    const auto* v = reinterpret_cast<const __m256i*>(block);
+    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const __m256i low = _mm256_loadu_si256(v);
+    const __m256i high = _mm256_loadu_si256(v + 1);
+    const std::uint64_t pairs = pair_bits(low, _mm256_loadu_si256(w)) |
+                                std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
+    return {pairs, _mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0};
+}
+
 // The state of one search: the text, where its UTF-8 check has reached, and the names.
 struct Search {
     const Byte* begin;
     const Byte* end;
     const Byte* checked;  // characters before this point are valid UTF-8
-    bool valid = true;
     std::vector<std::string_view>& heads;
 };
 
-// One block of 64 positions starting at `p`, whose bytes and the one after them are
-// readable at `block`. A block with a byte outside ASCII has its characters checked here,
-// while the block is at hand.
-__attribute__((target("avx2"), always_inline)) inline void search_block_avx2(
-    Search& search, const Byte* p, const Byte* block) {
-    const auto* v = reinterpret_cast<const __m256i*>(block);
-    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
-    const __m256i low = _mm256_loadu_si256(v);
-    const __m256i high = _mm256_loadu_si256(v + 1);
-    if (_mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0 && search.checked < p + 64) [[unlikely]] {
+// The rare work of a block: checking its characters while the block is at hand, and
+// looking at its candidates. Returns false at an invalid byte.
+bool handle_block(Search& search, const Byte* p, BlockBits bits) {
+    if (bits.non_ascii && search.checked < p + 64) {
         const Byte* from = search.checked > p ? search.checked : p;
         const Byte* limit = search.end - p > 64 ? p + 64 : search.end;
         search.checked = check_utf8_span(from, limit, search.end);
-        if (search.checked == nullptr) {
-            search.valid = false;
-            return;
-        }
+        if (search.checked == nullptr) return false;
     }
-    std::uint64_t bits = pair_bits(low, _mm256_loadu_si256(w)) |
-                         std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
-    if (bits != 0) [[unlikely]] {
-        do {
-            check_candidate(search.begin, search.end, p + std::countr_zero(bits), search.heads);
-            bits &= bits - 1;
-        } while (bits != 0);
-    }
+    for (std::uint64_t pairs = bits.pairs; pairs != 0; pairs &= pairs - 1)
+        check_candidate(search.begin, search.end, p + std::countr_zero(pairs), search.heads);
+    return true;
 }
 
-// Searches and checks the whole text: the last, partial block is copied into a zeroed
-// block of its own, since zeros neither start a keyword nor leave ASCII. Stops early at
-// the first invalid byte.
+// Searches and checks the whole text, stopping early at an invalid byte. Most blocks
+// need nothing, so the inner loop only finds the next block that does. The last, partial
+// block is copied into a zeroed block of its own, since zeros neither start a keyword nor
+// leave ASCII.
 __attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* end,
                                                  std::vector<std::string_view>& heads) {
-    Search search{begin, end, begin, true, heads};
+    Search search{begin, end, begin, heads};
     const Byte* p = begin;
-    for (; end - p >= 65 && search.valid; p += 64) search_block_avx2(search, p, p);
-    if (p < end && search.valid) {
+    while (end - p >= 65) {
+        const BlockBits bits = block_bits_avx2(p);
+        if ((bits.pairs != 0 || bits.non_ascii) && !handle_block(search, p, bits)) return false;
+        p += 64;
+    }
+    if (p < end) {
         alignas(32) Byte last[96] = {};
         std::memcpy(last, p, static_cast<std::size_t>(end - p));
-        search_block_avx2(search, p, last);
+        const BlockBits bits = block_bits_avx2(last);
+        if ((bits.pairs != 0 || bits.non_ascii) && !handle_block(search, p, bits)) return false;
     }
-    return search.valid;
+    return true;
 }
 
 const Byte* search_blocks_sse2(const Byte* begin, const Byte* end,
