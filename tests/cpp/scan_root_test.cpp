@@ -213,6 +213,24 @@ TEST(ScanRoot, ALowOpenFileLimitDropsWhatCannotBeOpenedWithoutFailing) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+TEST(ScanRoot, ALargeFileStreamsThroughBoundedMemory) {
+    TempTree tree;
+    const std::string path = tree.write("huge.py", "import first\n");
+    // Sparse: 192 MiB of NUL bytes (valid UTF-8, one endless line) cost no disk; memory
+    // must stay far below the file's size.
+    constexpr off_t size = off_t{192} << 20;
+    {
+        vornu::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        ASSERT_EQ(::pwrite(fd.get(), "\nimport last\n", 13, size - 13), 13);
+    }
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(scan_root(path), (NameSet{"first", "last"}));
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "kilobytes";
+}
+
 TEST(ScanRoot, NamesAreHeldOnceAndSorted) {
     TempTree tree;
     for (int i = 0; i < 50; ++i)
