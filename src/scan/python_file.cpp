@@ -15,8 +15,12 @@ namespace {
 
 using Byte = unsigned char;
 
+// A decided cut line is kept as one stand-in byte and at most three bytes of a cut
+// character, which may be more than the piece held.
+constexpr std::size_t stand_in_room = 4;
+
 void ensure_capacity(FileScratch& scratch, std::size_t kept) {
-    const std::size_t needed = kept + scratch.chunk;
+    const std::size_t needed = kept + scratch.chunk + stand_in_room;
     if (scratch.capacity >= needed) return;
     std::size_t capacity = scratch.capacity == 0 ? needed : scratch.capacity;
     while (capacity < needed) capacity *= 2;

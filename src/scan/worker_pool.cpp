@@ -2,9 +2,11 @@
 
 #include <condition_variable>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "scan/thread_count.hpp"
 
@@ -171,9 +173,21 @@ PoolBuild build_worker_pool(std::size_t threads, StartThread start) noexcept {
         error = start(&id, &attr.attr, &worker_main, &pool->workers[i]);
     }
     if (error == 0) return {pool, 0};
-    Lock held(pool->lock);
-    pool->stopping = true;
-    while (pool->idle) signal(*pool, *pool->idle);
+    {
+        Lock held(pool->lock);
+        pool->stopping = true;
+        while (pool->idle) signal(*pool, *pool->idle);
+    }
+    // Workers that were told to stop may still be reading the pool on their way out, so it
+    // is kept, and kept reachable, for the rest of the process.
+    static std::mutex abandoned_lock;
+    static auto* const abandoned = new (std::nothrow) std::vector<WorkerPool*>();
+    std::lock_guard<std::mutex> guard(abandoned_lock);
+    try {
+        if (abandoned) abandoned->push_back(pool);
+    } catch (...) {
+        // Without room to remember it, the pool is simply never freed.
+    }
     return {nullptr, error};
 }
 
