@@ -89,6 +89,29 @@ __attribute__((target("avx2"), always_inline)) inline BlockBits block_bits_avx2(
     return {pairs, _mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0};
 }
 
+// The pairs "im" and "fr" starting at each position of a vector: 0xFF where one starts.
+__attribute__((target("avx2"), always_inline)) inline __m256i pair_bytes(__m256i first,
+                                                                         __m256i second) {
+    const __m256i im = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('i')),
+                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('m')));
+    const __m256i fr = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('f')),
+                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('r')));
+    return _mm256_or_si256(im, fr);
+}
+
+// Marks whether the block at `block` needs a closer look: a pair "im" or "fr", or a byte
+// outside ASCII. Both show in the top bit of a byte, so one mask answers; most blocks need
+// nothing.
+__attribute__((target("avx2"), always_inline)) inline __m256i block_marks_avx2(const Byte* block) {
+    const auto* v = reinterpret_cast<const __m256i*>(block);
+    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const __m256i low = _mm256_loadu_si256(v);
+    const __m256i high = _mm256_loadu_si256(v + 1);
+    return _mm256_or_si256(
+        _mm256_or_si256(pair_bytes(low, _mm256_loadu_si256(w)), pair_bytes(high, _mm256_loadu_si256(w + 1))),
+        _mm256_or_si256(low, high));
+}
+
 // The state of one search: the text, where its UTF-8 check has reached, and the names.
 struct Search {
     const Byte* begin;
@@ -119,11 +142,9 @@ __attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* 
                                                  std::vector<std::string_view>& heads) {
     Search search{begin, end, begin, heads};
     const Byte* p = begin;
-    while (end - p >= 65) {
-        const BlockBits bits = block_bits_avx2(p);
-        if ((bits.pairs != 0 || bits.non_ascii) && !handle_block(search, p, bits)) return false;
-        p += 64;
-    }
+    for (; end - p >= 65; p += 64)
+        if (_mm256_movemask_epi8(block_marks_avx2(p)) != 0 && !handle_block(search, p, block_bits_avx2(p)))
+            return false;
     if (p < end) {
         alignas(32) Byte last[96] = {};
         std::memcpy(last, p, static_cast<std::size_t>(end - p));

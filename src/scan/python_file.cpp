@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string.h>
@@ -16,14 +17,17 @@ namespace {
 using Byte = unsigned char;
 
 // A decided cut line is kept as one stand-in byte and at most three bytes of a cut
-// character, which may be more than the piece held.
-constexpr std::size_t stand_in_room = 4;
+// character, which may be more than the piece held; and a cut line that is still
+// undecided is short, but for an enormous name. So the buffer holds a chunk and a little
+// more, and grows only for such a name.
+constexpr std::size_t kept_room = 4096;
 
 void ensure_capacity(FileScratch& scratch, std::size_t kept) {
-    const std::size_t needed = kept + scratch.chunk + stand_in_room;
+    const std::size_t needed = std::max(kept, kept_room) + scratch.chunk;
     if (scratch.capacity >= needed) return;
-    std::size_t capacity = scratch.capacity == 0 ? needed : scratch.capacity;
-    while (capacity < needed) capacity *= 2;
+    // An enormous name grows the buffer geometrically, so its text is copied a few times
+    // in all, not once per chunk.
+    const std::size_t capacity = scratch.capacity == 0 ? needed : std::max(needed, 2 * scratch.capacity);
     auto grown = std::make_unique_for_overwrite<Byte[]>(capacity);
     if (kept != 0) std::memcpy(grown.get(), scratch.buffer.get(), kept);
     scratch.buffer = std::move(grown);
@@ -67,7 +71,7 @@ void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
     struct Trim {
         FileScratch& scratch;
         ~Trim() {
-            if (scratch.capacity > 4 * (scratch.chunk + 4096)) {
+            if (scratch.capacity > kept_room + scratch.chunk) {
                 scratch.buffer.reset();
                 scratch.capacity = 0;
             }

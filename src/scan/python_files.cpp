@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <dirent.h>
+
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,8 +27,28 @@ struct ListedEntry {
     unsigned char type;
 };
 
+// Listing buffers, one for each directory that may be open at once, reused from walk to
+// walk on the same thread: a walk allocates nothing per directory.
+struct ListingBuffers {
+    static constexpr std::size_t size = 16 * 1024;
+    std::unique_ptr<unsigned char[]> slots[max_open_directories];
+
+    unsigned char* slot(std::size_t index) {
+        std::unique_ptr<unsigned char[]>& buffer = slots[index % max_open_directories];
+        if (!buffer) buffer = std::make_unique_for_overwrite<unsigned char[]>(size);
+        return buffer.get();
+    }
+};
+
+ListingBuffers& thread_listing_buffers() {
+    thread_local ListingBuffers buffers;
+    return buffers;
+}
+
 struct Frame {
-    UniqueDir dir;                    // null once the rest of the listing was read ahead
+    UniqueFd dir;                     // closed once the rest of the listing was read ahead
+    std::size_t listed_at = 0;        // unread part of the listing buffer: [listed_at, listed_end)
+    std::size_t listed_end = 0;
     std::vector<ListedEntry> listed;  // the rest of the listing, when `dir` was closed early
     std::size_t next_listed = 0;
     std::size_t path_length;          // this directory's path is a prefix of the walk's path
@@ -46,25 +69,40 @@ struct Walk {
     std::vector<Frame> frames;
     std::size_t first_open = 0;  // frames below this index were closed early
     const std::function<void(int)>& visit;
+    ListingBuffers& buffers = thread_listing_buffers();
+
+    // Open frames are the top of the stack, at most `max_open_directories` of them, so a
+    // frame's index picks a buffer that no other open frame uses.
+    unsigned char* buffer_of(std::size_t index) { return buffers.slot(index); }
+
+    // The next entry of an open directory, or null at the end of its listing or at an error,
+    // which ends the listing too.
+    const dirent64* next_entry(std::size_t index) {
+        Frame& frame = frames[index];
+        unsigned char* buffer = buffer_of(index);
+        if (frame.listed_at == frame.listed_end) {
+            const ssize_t n = ::getdents64(frame.dir.get(), buffer, ListingBuffers::size);
+            if (n <= 0) return nullptr;
+            frame.listed_at = 0;
+            frame.listed_end = static_cast<std::size_t>(n);
+        }
+        const auto* entry = reinterpret_cast<const dirent64*>(buffer + frame.listed_at);
+        frame.listed_at += entry->d_reclen;
+        return entry;
+    }
 
     void push_directory(int fd) {
-        DIR* dir = ::fdopendir(fd);
-        if (dir == nullptr) {
-            ::close(fd);
-            return;
-        }
-        frames.push_back(Frame{UniqueDir(dir), {}, 0, path.size()});
+        frames.push_back(Frame{UniqueFd(fd), 0, 0, {}, 0, path.size()});
     }
 
     // Makes room for one more open directory: the oldest one's remaining entries are read
     // into memory and its handle is closed.
     void read_ahead_oldest() {
-        Frame& oldest = frames[first_open++];
-        errno = 0;
-        while (const dirent* entry = ::readdir(oldest.dir.get()))
+        const std::size_t oldest = first_open++;
+        while (const dirent64* entry = next_entry(oldest))
             if (!is_dot_or_dot_dot(entry->d_name))
-                oldest.listed.push_back(ListedEntry{entry->d_name, entry->d_type});
-        oldest.dir.reset();
+                frames[oldest].listed.push_back(ListedEntry{entry->d_name, entry->d_type});
+        frames[oldest].dir.reset();
     }
 
     void enter(const char* name, unsigned char type) {
@@ -72,7 +110,7 @@ struct Walk {
         path.resize(parent.path_length);
         if (path.empty() || path.back() != '/') path += '/';
         path += name;
-        int parent_fd = parent.dir ? ::dirfd(parent.dir.get()) : -1;
+        int parent_fd = parent.dir.get();
 
         if (type == DT_UNKNOWN) {
             struct stat status;
@@ -82,7 +120,7 @@ struct Walk {
         if (type == DT_DIR) {
             if (frames.size() - first_open >= max_open_directories) {
                 read_ahead_oldest();
-                parent_fd = frames.back().dir ? ::dirfd(frames.back().dir.get()) : -1;
+                parent_fd = frames.back().dir.get();
             }
             const int fd = open_entry(parent_fd, name, path, subdirectory_flags);
             if (fd >= 0) push_directory(fd);
@@ -99,21 +137,23 @@ struct Walk {
 
     void run() {
         while (!frames.empty()) {
-            Frame& top = frames.back();
-            if (top.dir) {
-                errno = 0;
-                const dirent* entry = ::readdir(top.dir.get());
+            const std::size_t top = frames.size() - 1;
+            Frame& frame = frames[top];
+            if (frame.dir) {
+                // The entry stays in the listing buffer, which no deeper directory uses
+                // before this entry is done with.
+                const dirent64* entry = next_entry(top);
                 if (entry == nullptr) {
                     pop();
                     continue;
                 }
                 if (!is_dot_or_dot_dot(entry->d_name)) enter(entry->d_name, entry->d_type);
             } else {
-                if (top.next_listed == top.listed.size()) {
+                if (frame.next_listed == frame.listed.size()) {
                     pop();
                     continue;
                 }
-                const ListedEntry& entry = top.listed[top.next_listed++];
+                const ListedEntry& entry = frame.listed[frame.next_listed++];
                 enter(entry.name.c_str(), entry.type);
             }
         }

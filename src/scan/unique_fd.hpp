@@ -1,9 +1,7 @@
 #pragma once
 
-#include <dirent.h>
 #include <unistd.h>
 
-#include <memory>
 
 namespace vornu {
 
@@ -32,10 +30,5 @@ struct UniqueFd {
         fd = replacement;
     }
 };
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace vornu
