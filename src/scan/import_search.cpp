@@ -1,5 +1,6 @@
 #include "scan/import_search.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -61,55 +62,54 @@ bool is_candidate_pair(const Byte* p) {
 // Both keywords begin with a pair of letters that is rare in other places ("im", "fr"),
 // so a whole block of positions is ruled out at a time.
 #if defined(__x86_64__)
-// Bit k set: "im" or "fr" starts at byte k of the block.
-__attribute__((target("avx2"), always_inline)) inline std::uint32_t pair_bits(__m256i first,
+// Where the pairs "im" and "fr" start in a vector (0xFF bytes), given the vectors of the
+// bytes one after and one before. A keyword counts only after white space or at a line's
+// start, so a pair after a printable ASCII character (the great majority: "time",
+// "self.from_") is dropped here; after any other byte it stays a candidate, and the
+// candidate check decides.
+__attribute__((target("avx2"), always_inline)) inline __m256i candidate_bytes(__m256i before, __m256i first,
                                                                               __m256i second) {
     const __m256i im = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('i')),
                                         _mm256_cmpeq_epi8(second, _mm256_set1_epi8('m')));
     const __m256i fr = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('f')),
                                         _mm256_cmpeq_epi8(second, _mm256_set1_epi8('r')));
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(im, fr)));
+    const __m256i printable_before = _mm256_cmpgt_epi8(before, _mm256_set1_epi8(' '));
+    return _mm256_andnot_si256(printable_before, _mm256_or_si256(im, fr));
 }
 
-// One block of 64 positions starting at `p`, whose bytes and the one after them are
-// readable at `block`: which positions start "im" or "fr" (bit k for `p + k`), and
-// whether any byte is outside ASCII.
+// What one block of 64 positions holds, for `block` with its bytes, the one before and the
+// one after readable: candidates (bit k for position k), and whether a byte is not ASCII.
 struct BlockBits {
-    std::uint64_t pairs;
+    std::uint64_t candidates;
     bool non_ascii;
 };
 
 __attribute__((target("avx2"), always_inline)) inline BlockBits block_bits_avx2(const Byte* block) {
     const auto* v = reinterpret_cast<const __m256i*>(block);
     const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const auto* u = reinterpret_cast<const __m256i*>(block - 1);
     const __m256i low = _mm256_loadu_si256(v);
     const __m256i high = _mm256_loadu_si256(v + 1);
-    const std::uint64_t pairs = pair_bits(low, _mm256_loadu_si256(w)) |
-                                std::uint64_t{pair_bits(high, _mm256_loadu_si256(w + 1))} << 32;
-    return {pairs, _mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0};
+    const auto low_bits = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(candidate_bytes(_mm256_loadu_si256(u), low, _mm256_loadu_si256(w))));
+    const auto high_bits = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))));
+    return {low_bits | std::uint64_t{high_bits} << 32, _mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0};
 }
 
-// The pairs "im" and "fr" starting at each position of a vector: 0xFF where one starts.
-__attribute__((target("avx2"), always_inline)) inline __m256i pair_bytes(__m256i first,
-                                                                         __m256i second) {
-    const __m256i im = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('i')),
-                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('m')));
-    const __m256i fr = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('f')),
-                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('r')));
-    return _mm256_or_si256(im, fr);
-}
-
-// Marks whether the block at `block` needs a closer look: a pair "im" or "fr", or a byte
-// outside ASCII. Both show in the top bit of a byte, so one mask answers; most blocks need
-// nothing.
-__attribute__((target("avx2"), always_inline)) inline __m256i block_marks_avx2(const Byte* block) {
+// Whether the block needs a closer look at all. Candidates and bytes outside ASCII both
+// show in the top bit of a byte, so one mask answers; most blocks need nothing.
+__attribute__((target("avx2"), always_inline)) inline bool block_needs_look_avx2(const Byte* block) {
     const auto* v = reinterpret_cast<const __m256i*>(block);
     const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const auto* u = reinterpret_cast<const __m256i*>(block - 1);
     const __m256i low = _mm256_loadu_si256(v);
     const __m256i high = _mm256_loadu_si256(v + 1);
-    return _mm256_or_si256(
-        _mm256_or_si256(pair_bytes(low, _mm256_loadu_si256(w)), pair_bytes(high, _mm256_loadu_si256(w + 1))),
+    const __m256i marks = _mm256_or_si256(
+        _mm256_or_si256(candidate_bytes(_mm256_loadu_si256(u), low, _mm256_loadu_si256(w)),
+                        candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))),
         _mm256_or_si256(low, high));
+    return _mm256_movemask_epi8(marks) != 0;
 }
 
 // The state of one search: the text, where its UTF-8 check has reached, and the names.
@@ -129,29 +129,32 @@ bool handle_block(Search& search, const Byte* p, BlockBits bits) {
         search.checked = check_utf8_span(from, limit, search.end);
         if (search.checked == nullptr) return false;
     }
-    for (std::uint64_t pairs = bits.pairs; pairs != 0; pairs &= pairs - 1)
-        check_candidate(search.begin, search.end, p + std::countr_zero(pairs), search.heads);
+    for (std::uint64_t candidates = bits.candidates; candidates != 0; candidates &= candidates - 1)
+        check_candidate(search.begin, search.end, p + std::countr_zero(candidates), search.heads);
     return true;
 }
 
-// Searches and checks the whole text, stopping early at an invalid byte. Most blocks
-// need nothing, so the inner loop only finds the next block that does. The last, partial
-// block is copied into a zeroed block of its own, since zeros neither start a keyword nor
-// leave ASCII.
+// A block at the edge of the text, copied between a line feed (the text starts a line)
+// or its real preceding byte, and zeros, which neither start a keyword nor leave ASCII.
+__attribute__((target("avx2"))) bool search_edge_block_avx2(Search& search, const Byte* p) {
+    alignas(32) Byte copy[128] = {};
+    copy[31] = p == search.begin ? '\n' : p[-1];
+    const auto length = static_cast<std::size_t>(std::min<std::ptrdiff_t>(search.end - p, 65));
+    std::memcpy(copy + 32, p, length);
+    const BlockBits bits = block_bits_avx2(copy + 32);
+    return (bits.candidates == 0 && !bits.non_ascii) || handle_block(search, p, bits);
+}
+
+// Searches and checks the whole text, stopping early at an invalid byte.
 __attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* end,
                                                  std::vector<std::string_view>& heads) {
     Search search{begin, end, begin, heads};
-    const Byte* p = begin;
+    if (begin == end) return true;
+    if (!search_edge_block_avx2(search, begin)) return false;
+    const Byte* p = begin + 64;
     for (; end - p >= 65; p += 64)
-        if (_mm256_movemask_epi8(block_marks_avx2(p)) != 0 && !handle_block(search, p, block_bits_avx2(p)))
-            return false;
-    if (p < end) {
-        alignas(32) Byte last[96] = {};
-        std::memcpy(last, p, static_cast<std::size_t>(end - p));
-        const BlockBits bits = block_bits_avx2(last);
-        if ((bits.pairs != 0 || bits.non_ascii) && !handle_block(search, p, bits)) return false;
-    }
-    return true;
+        if (block_needs_look_avx2(p) && !handle_block(search, p, block_bits_avx2(p))) return false;
+    return p >= end || search_edge_block_avx2(search, p);
 }
 
 const Byte* search_blocks_sse2(const Byte* begin, const Byte* end,
