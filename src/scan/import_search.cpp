@@ -14,6 +14,7 @@
 #include "scan/import_line.hpp"
 #include "scan/unicode_space.hpp"
 #include "scan/utf8.hpp"
+#include "scan/utf8_avx2.hpp"
 
 namespace vornu {
 namespace {
@@ -112,48 +113,53 @@ __attribute__((target("avx2"), always_inline)) inline bool block_needs_look_avx2
     return _mm256_movemask_epi8(marks) != 0;
 }
 
-// The state of one search: the text, where its UTF-8 check has reached, and the names.
+// The state of one search: the text, the names, and whether the block before ended inside
+// a character, which obliges the next block to be checked even if it is pure ASCII.
 struct Search {
     const Byte* begin;
     const Byte* end;
-    const Byte* checked;  // characters before this point are valid UTF-8
     std::vector<std::string_view>& heads;
+    bool check_next = false;
 };
 
-// The rare work of a block: checking its characters while the block is at hand, and
-// looking at its candidates. Returns false at an invalid byte.
-bool handle_block(Search& search, const Byte* p, BlockBits bits) {
-    if (bits.non_ascii && search.checked < p + 64) {
-        const Byte* from = search.checked > p ? search.checked : p;
-        const Byte* limit = search.end - p > 64 ? p + 64 : search.end;
-        search.checked = check_utf8_span(from, limit, search.end);
-        if (search.checked == nullptr) return false;
+// The rare work of a block at `p`, read at `block` (the same bytes, or a copy with the 32
+// bytes before it): checking its UTF-8, and its candidates. Returns false at an invalid byte.
+__attribute__((target("avx2"))) bool handle_block(Search& search, const Byte* p, const Byte* block,
+                                                  BlockBits bits) {
+    if (bits.non_ascii || search.check_next) {
+        const utf8_avx2::BlockCheck check = utf8_avx2::check_block(block);
+        if (!check.valid) return false;
+        search.check_next = check.cut;
     }
     for (std::uint64_t candidates = bits.candidates; candidates != 0; candidates &= candidates - 1)
         check_candidate(search.begin, search.end, p + std::countr_zero(candidates), search.heads);
     return true;
 }
 
-// A block at the edge of the text, copied between a line feed (the text starts a line)
-// or its real preceding byte, and zeros, which neither start a keyword nor leave ASCII.
+// A block at either edge of the text: copied after the 32 bytes before it (a line feed
+// stands before the text, which starts a line) and before zeros, which neither start a
+// keyword nor leave ASCII, and which make a character cut by the end of the text invalid.
 __attribute__((target("avx2"))) bool search_edge_block_avx2(Search& search, const Byte* p) {
-    alignas(32) Byte copy[128] = {};
-    copy[31] = p == search.begin ? '\n' : p[-1];
+    alignas(32) Byte copy[160] = {};
+    if (p == search.begin) copy[31] = '\n';
+    else std::memcpy(copy, p - 32, 32);
     const auto length = static_cast<std::size_t>(std::min<std::ptrdiff_t>(search.end - p, 65));
     std::memcpy(copy + 32, p, length);
     const BlockBits bits = block_bits_avx2(copy + 32);
-    return (bits.candidates == 0 && !bits.non_ascii) || handle_block(search, p, bits);
+    return (bits.candidates == 0 && !bits.non_ascii && !search.check_next) ||
+           handle_block(search, p, copy + 32, bits);
 }
 
 // Searches and checks the whole text, stopping early at an invalid byte.
 __attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* end,
                                                  std::vector<std::string_view>& heads) {
-    Search search{begin, end, begin, heads};
+    Search search{begin, end, heads};
     if (begin == end) return true;
     if (!search_edge_block_avx2(search, begin)) return false;
     const Byte* p = begin + 64;
     for (; end - p >= 65; p += 64)
-        if (block_needs_look_avx2(p) && !handle_block(search, p, block_bits_avx2(p))) return false;
+        if ((block_needs_look_avx2(p) || search.check_next) && !handle_block(search, p, p, block_bits_avx2(p)))
+            return false;
     return p >= end || search_edge_block_avx2(search, p);
 }
 

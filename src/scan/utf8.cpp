@@ -54,15 +54,14 @@ const Byte* skip_ascii(const Byte* p, const Byte* end) {
 
 struct Scan {
     const Byte* stop;  // first byte not accepted
-    bool valid;        // false: `stop` is an invalid byte; true: `stop` is `limit` or later,
-                       // or the start of a character cut off by `end`
+    bool valid;        // false: `stop` is an invalid byte; true: `stop` is the end, or the
+                       // start of a character cut off by the end
 };
 
-// Checks the characters that start before `limit`; `end` bounds the last one.
-Scan scan_utf8(const Byte* p, const Byte* const limit, const Byte* const end) {
+Scan scan_utf8(const Byte* p, const Byte* const end) {
     for (;;) {
-        p = skip_ascii(p, limit);
-        if (p >= limit) return {p, true};
+        p = skip_ascii(p, end);
+        if (p == end) return {p, true};
         const Byte lead = *p;
         std::size_t length;
         Byte low = 0x80, high = 0xBF;  // range of the second byte
@@ -93,19 +92,13 @@ Scan scan_utf8(const Byte* p, const Byte* const limit, const Byte* const end) {
 Utf8Check check_utf8(std::string_view text) {
     const auto* begin = reinterpret_cast<const Byte*>(text.data());
     const Byte* end = begin + text.size();
-    const Scan scan = scan_utf8(begin, end, end);
+    const Scan scan = scan_utf8(begin, end);
     return {scan.valid, scan.valid ? static_cast<std::size_t>(end - scan.stop) : 0};
 }
 
 bool is_valid_utf8(std::string_view text) {
     const Utf8Check check = check_utf8(text);
     return check.valid && check.cut_length == 0;
-}
-
-const unsigned char* check_utf8_span(const unsigned char* from, const unsigned char* limit,
-                                     const unsigned char* end) {
-    const Scan scan = scan_utf8(from, limit, end);
-    return scan.valid && scan.stop >= limit ? scan.stop : nullptr;
 }
 
 }  // namespace vornu

@@ -18,11 +18,4 @@ Utf8Check check_utf8(std::string_view text);
 // True if the whole text is valid UTF-8, with no character cut off at its end.
 bool is_valid_utf8(std::string_view text);
 
-// Checks the characters that start in [from, limit), reading past `limit` (never past
-// `end`) to finish the last one. `from` must be a character boundary. Returns where the
-// next unchecked character starts, or nullptr if a byte is invalid or the last character
-// is cut off by `end`.
-const unsigned char* check_utf8_span(const unsigned char* from, const unsigned char* limit,
-                                     const unsigned char* end);
-
 }  // namespace vornu

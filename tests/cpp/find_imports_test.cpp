@@ -80,4 +80,34 @@ TEST(FindImports, AgreesWithLineByLineOnRandomTexts) {
     }
 }
 
+// The vector UTF-8 check against the plain one, on texts made of characters of every
+// length, the sequences at the edges of validity, and stray bytes, placed so that they
+// fall across every block boundary and at both ends of the text.
+TEST(FindImports, ChecksUtf8ExactlyAsThePlainValidator) {
+    const std::vector<std::string> valid_pieces = {
+        "a", "import x\n", "  ", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF",
+        "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+        "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\xE3\x80\x80"};
+    const std::vector<std::string> invalid_pieces = {
+        "\x80", "\xBF", "\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80",
+        "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xF8",
+        "\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xE2\x82\xAC\xAC"};
+    std::mt19937 random(42);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const auto length = random() % 300;
+        while (text.size() < length) text += valid_pieces[random() % valid_pieces.size()];
+        if (round % 2 == 0) {
+            const std::string& bad = invalid_pieces[random() % invalid_pieces.size()];
+            text.insert(random() % (text.size() + 1), bad);
+        }
+        const bool valid = vornu::is_valid_utf8(text);
+        for (auto width : {vornu::SearchWidth::widest, vornu::SearchWidth::sse2, vornu::SearchWidth::bytes}) {
+            std::vector<std::string_view> heads;
+            ASSERT_EQ(vornu::find_imports(text, heads, width), valid)
+                << testing::PrintToString(text) << " width " << static_cast<int>(width);
+        }
+    }
+}
+
 }  // namespace
