@@ -1,5 +1,7 @@
 #include "scan/worker_pool.hpp"
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <memory>
 #include <new>
@@ -192,18 +194,26 @@ PoolBuild build_worker_pool(std::size_t threads, StartThread start) noexcept {
 }
 
 WorkerPool& global_worker_pool() {
-    static std::once_flag once;
-    static WorkerPool* pool = nullptr;
-    static int os_error = 0;
-    bool built_here = false;
-    std::call_once(once, [&]() noexcept {
-        built_here = true;
-        const PoolBuild build = build_worker_pool(pool_thread_count());
-        pool = build.pool;
-        os_error = build.os_error;
-    });
-    if (pool) return *pool;
-    throw std::runtime_error(built_here ? pool_start_failure(os_error) : pool_already_failed());
+    // One pool per process. A child made by fork() is a new process whose copy of the
+    // pool has no threads left (work handed to it would never run), so the child makes a
+    // pool of its own at its first call, as any process does.
+    struct Global {
+        std::mutex lock;
+        pid_t owner = 0;  // the process that made `pool`, or failed to
+        WorkerPool* pool = nullptr;
+    };
+    static Global global;
+    std::lock_guard<std::mutex> guard(global.lock);
+    const pid_t self = ::getpid();
+    if (global.owner == self) {
+        if (global.pool) return *global.pool;
+        throw std::runtime_error(pool_already_failed());
+    }
+    global.owner = self;
+    const PoolBuild build = build_worker_pool(pool_thread_count());
+    global.pool = build.pool;
+    if (global.pool) return *global.pool;
+    throw std::runtime_error(pool_start_failure(build.os_error));
 }
 
 std::size_t pool_size(const WorkerPool& pool) noexcept { return pool.threads; }

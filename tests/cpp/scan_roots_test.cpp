@@ -1,6 +1,8 @@
 #include "scan/scan_roots.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -332,6 +334,30 @@ TEST(ScanRoots, ManyCallersOnTheProcessWidePool) {
     }
     for (std::thread& t : callers) t.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// A child made by fork() has none of its parent's worker threads; work handed to the
+// inherited pool would wait forever. The child gets a pool of its own instead.
+TEST(ScanRoots, AForkedChildScansWithAPoolOfItsOwn) {
+    TempTree tree;
+    std::vector<std::string> roots;
+    for (int i = 0; i < 16; ++i) {
+        roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"),
+                                   cat("import n", std::to_string(i), "\n")));
+    }
+    const NameSet expected = scan_roots(roots);  // the parent's pool now exists
+    ASSERT_EQ(expected.size(), 16u);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(30);  // a hang ends the child with SIGALRM
+        const bool same = scan_roots(roots) == expected && scan_roots(roots) == expected;
+        ::_exit(same ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(scan_roots(roots), expected);
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 
 from __future__ import annotations
 
+import os
 import random
+import signal
 import sys
 import threading
+import warnings
 from pathlib import Path
 
 import pytest
@@ -142,3 +145,21 @@ def test_many_threads_at_once(vornu_core, tmp_path: Path) -> None:
         thread.join()
     assert errors == []
     assert results and all(result == expected for result in results)
+
+
+def test_a_forked_child_scans_with_a_pool_of_its_own(vornu_core, tmp_path: Path) -> None:
+    # multiprocessing forks by default on Linux: a child must not inherit a pool whose
+    # threads stayed behind in the parent.
+    rng = random.Random(7)
+    roots = [str(random_tree(tmp_path / f"r{i}", rng, 10)) for i in range(6)]
+    expected = vornu_core.scan_imports(roots)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork() with threads running
+        pid = os.fork()
+    if pid == 0:
+        signal.alarm(30)
+        ok = vornu_core.scan_imports(roots) == expected == vornu_core.scan_imports(roots)
+        os._exit(0 if ok else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert vornu_core.scan_imports(roots) == expected
