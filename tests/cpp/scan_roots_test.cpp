@@ -339,6 +339,9 @@ TEST(ScanRoots, ManyCallersOnTheProcessWidePool) {
 // A child made by fork() has none of its parent's worker threads; work handed to the
 // inherited pool would wait forever. The child gets a pool of its own instead.
 TEST(ScanRoots, AForkedChildScansWithAPoolOfItsOwn) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not support starting threads after a multi-threaded fork";
+#endif
     TempTree tree;
     std::vector<std::string> roots;
     for (int i = 0; i < 16; ++i) {
