@@ -1,24 +1,12 @@
 #include "scan/import_line.hpp"
 
-#include <array>
 #include <cstring>
 
+#include "scan/ident_chars.hpp"
 #include "scan/unicode_space.hpp"
 
 namespace vornu {
 namespace {
-
-constexpr std::array<bool, 256> make_ident_table(bool allow_digits) {
-    std::array<bool, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
-    table['_'] = true;
-    if (allow_digits)
-        for (int c = '0'; c <= '9'; ++c) table[c] = true;
-    return table;
-}
-constexpr auto ident_start = make_ident_table(false);
-constexpr auto ident_rest = make_ident_table(true);
 
 constexpr std::string_view import_keyword = "import ";
 constexpr std::string_view from_keyword = "from ";

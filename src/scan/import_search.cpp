@@ -11,6 +11,7 @@
 
 #include "scan/cpu_features.hpp"
 
+#include "scan/ident_chars.hpp"
 #include "scan/import_line.hpp"
 #include "scan/unicode_space.hpp"
 #include "scan/utf8.hpp"
@@ -41,13 +42,33 @@ bool only_space_before(const Byte* begin, const Byte* p) {
 }
 
 // `p` holds "im" or "fr"; report the line's name if the line's first word is a keyword.
+// The usual import line (spaces or tabs, an ASCII name, then a full stop, an ASCII space
+// or the line's end) is read right here; anything else goes to the full recogniser.
 void check_candidate(const Byte* begin, const Byte* end, const Byte* p,
                      std::vector<std::string_view>& heads) {
     const auto left = static_cast<std::size_t>(end - p);
-    const bool keyword = p[0] == 'i'
+    const bool is_import = p[0] == 'i';
+    const bool keyword = is_import
         ? left >= 7 && p[2] == 'p' && p[3] == 'o' && p[4] == 'r' && p[5] == 't' && p[6] == ' '
         : left >= 5 && p[2] == 'o' && p[3] == 'm' && p[4] == ' ';
     if (!keyword || !only_space_before(begin, p)) return;
+
+    const Byte* token = p + (is_import ? 7 : 5);
+    while (token < end && (*token == ' ' || *token == '\t')) ++token;
+    if (token == end || *token == '\n') return;
+    if (ident_start[*token]) {
+        const Byte* stop = token + 1;
+        while (stop < end && ident_rest[*stop]) ++stop;
+        if (stop == end || *stop == '.' || *stop == ' ' || *stop == '\n' || *stop == '\r' || *stop == '\t') {
+            heads.emplace_back(reinterpret_cast<const char*>(token), static_cast<std::size_t>(stop - token));
+            return;
+        }
+        if (*stop < 0x80 && *stop != '\v' && *stop != '\f') return;  // a character no name holds
+    } else if (*token < 0x80 && *token != '\r' && *token != '\v' && *token != '\f') {
+        return;  // a token that starts with a character no name starts with
+    }
+
+    // White space other than spaces and tabs, or a character outside ASCII.
     const void* line_feed = std::memchr(p, '\n', left);
     const Byte* line_end = line_feed ? static_cast<const Byte*>(line_feed) : end;
     const LineVerdict verdict = recognise_line(

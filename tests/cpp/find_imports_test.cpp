@@ -68,7 +68,7 @@ TEST(FindImports, AgreesWithLineByLineOnRandomTexts) {
     const std::vector<std::string> pieces = {
         "import ", "from ", "im", "fr", "import", "os", "a.b", "_x", "9", ".", ",", "#", " ",
         "  ", "\t", "\n", "\r\n", "\r", "\xC2\xA0", "\xE2\x80\x80", "\xE3\x80\x80",
-        "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b",
+        "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b", "\f", ",", "-",
         "a long line of ordinary code without any keyword in it at all", "\xFF", "\xC3",
         "\xE2\x82", "\xED\xA0\x80"};
     std::mt19937 random(20261207);
