@@ -99,39 +99,41 @@ __attribute__((target("avx2"), always_inline)) inline __m256i candidate_bytes(__
     return _mm256_andnot_si256(printable_before, _mm256_or_si256(im, fr));
 }
 
-// What one block of 64 positions holds, for `block` with its bytes, the one before and the
-// one after readable: candidates (bit k for position k), and whether a byte is not ASCII.
+// One block of 64 positions, for `block` with its bytes, the one before and the one after
+// readable: its bytes, and where candidates start (0xFF bytes).
+struct BlockVectors {
+    __m256i low, high;
+    __m256i low_candidates, high_candidates;
+};
+
+__attribute__((target("avx2"), always_inline)) inline BlockVectors load_block_avx2(const Byte* block) {
+    const auto* v = reinterpret_cast<const __m256i*>(block);
+    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const auto* u = reinterpret_cast<const __m256i*>(block - 1);
+    const __m256i low = _mm256_loadu_si256(v);
+    const __m256i high = _mm256_loadu_si256(v + 1);
+    return {low, high, candidate_bytes(_mm256_loadu_si256(u), low, _mm256_loadu_si256(w)),
+            candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))};
+}
+
+// Whether the block needs a closer look at all. Candidates and bytes outside ASCII both
+// show in the top bit of a byte, so one mask answers; most blocks need nothing.
+__attribute__((target("avx2"), always_inline)) inline bool needs_look(const BlockVectors& block) {
+    const __m256i marks = _mm256_or_si256(_mm256_or_si256(block.low_candidates, block.high_candidates),
+                                          _mm256_or_si256(block.low, block.high));
+    return _mm256_movemask_epi8(marks) != 0;
+}
+
+// The block's candidates (bit k for position k), and whether a byte is not ASCII.
 struct BlockBits {
     std::uint64_t candidates;
     bool non_ascii;
 };
 
-__attribute__((target("avx2"), always_inline)) inline BlockBits block_bits_avx2(const Byte* block) {
-    const auto* v = reinterpret_cast<const __m256i*>(block);
-    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
-    const auto* u = reinterpret_cast<const __m256i*>(block - 1);
-    const __m256i low = _mm256_loadu_si256(v);
-    const __m256i high = _mm256_loadu_si256(v + 1);
-    const auto low_bits = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(candidate_bytes(_mm256_loadu_si256(u), low, _mm256_loadu_si256(w))));
-    const auto high_bits = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))));
-    return {low_bits | std::uint64_t{high_bits} << 32, _mm256_movemask_epi8(_mm256_or_si256(low, high)) != 0};
-}
-
-// Whether the block needs a closer look at all. Candidates and bytes outside ASCII both
-// show in the top bit of a byte, so one mask answers; most blocks need nothing.
-__attribute__((target("avx2"), always_inline)) inline bool block_needs_look_avx2(const Byte* block) {
-    const auto* v = reinterpret_cast<const __m256i*>(block);
-    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
-    const auto* u = reinterpret_cast<const __m256i*>(block - 1);
-    const __m256i low = _mm256_loadu_si256(v);
-    const __m256i high = _mm256_loadu_si256(v + 1);
-    const __m256i marks = _mm256_or_si256(
-        _mm256_or_si256(candidate_bytes(_mm256_loadu_si256(u), low, _mm256_loadu_si256(w)),
-                        candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))),
-        _mm256_or_si256(low, high));
-    return _mm256_movemask_epi8(marks) != 0;
+__attribute__((target("avx2"), always_inline)) inline BlockBits bits_of(const BlockVectors& block) {
+    const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(block.low_candidates));
+    const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(block.high_candidates));
+    return {low | std::uint64_t{high} << 32, _mm256_movemask_epi8(_mm256_or_si256(block.low, block.high)) != 0};
 }
 
 // The state of one search: the text, the names, and whether the block before ended inside
@@ -166,9 +168,8 @@ __attribute__((target("avx2"))) bool search_edge_block_avx2(Search& search, cons
     else std::memcpy(copy, p - 32, 32);
     const auto length = static_cast<std::size_t>(std::min<std::ptrdiff_t>(search.end - p, 65));
     std::memcpy(copy + 32, p, length);
-    const BlockBits bits = block_bits_avx2(copy + 32);
-    return (bits.candidates == 0 && !bits.non_ascii && !search.check_next) ||
-           handle_block(search, p, copy + 32, bits);
+    const BlockVectors block = load_block_avx2(copy + 32);
+    return (!needs_look(block) && !search.check_next) || handle_block(search, p, copy + 32, bits_of(block));
 }
 
 // Searches and checks the whole text, stopping early at an invalid byte.
@@ -178,9 +179,11 @@ __attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* 
     if (begin == end) return true;
     if (!search_edge_block_avx2(search, begin)) return false;
     const Byte* p = begin + 64;
-    for (; end - p >= 65; p += 64)
-        if ((block_needs_look_avx2(p) || search.check_next) && !handle_block(search, p, p, block_bits_avx2(p)))
+    for (; end - p >= 65; p += 64) {
+        const BlockVectors block = load_block_avx2(p);
+        if ((needs_look(block) || search.check_next) && !handle_block(search, p, p, bits_of(block)))
             return false;
+    }
     return p >= end || search_edge_block_avx2(search, p);
 }
 
