@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -81,7 +82,10 @@ struct Walk {
         Frame& frame = frames[index];
         unsigned char* buffer = buffer_of(index);
         if (frame.listed_at == frame.listed_end) {
-            const ssize_t n = ::getdents64(frame.dir.get(), buffer, ListingBuffers::size);
+            ssize_t n;
+            do {
+                n = ::getdents64(frame.dir.get(), buffer, ListingBuffers::size);
+            } while (n < 0 && errno == EINTR);
             if (n <= 0) return nullptr;
             frame.listed_at = 0;
             frame.listed_end = static_cast<std::size_t>(n);
