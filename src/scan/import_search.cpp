@@ -10,7 +10,6 @@
 #endif
 
 #include "scan/cpu_features.hpp"
-
 #include "scan/ident_chars.hpp"
 #include "scan/import_line.hpp"
 #include "scan/unicode_space.hpp"
