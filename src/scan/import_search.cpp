@@ -83,19 +83,24 @@ bool is_candidate_pair(const Byte* p) {
 // Both keywords begin with a pair of letters that is rare in other places ("im", "fr"),
 // so a whole block of positions is ruled out at a time.
 #if defined(__x86_64__)
-// Where the pairs "im" and "fr" start in a vector (0xFF bytes), given the vectors of the
-// bytes one after and one before. A keyword counts only after white space or at a line's
-// start, so a pair after a printable ASCII character (the great majority: "time",
-// "self.from_") is dropped here; after any other byte it stays a candidate, and the
-// candidate check decides.
-__attribute__((target("avx2"), always_inline)) inline __m256i candidate_bytes(__m256i before, __m256i first,
-                                                                              __m256i second) {
+// Where the pairs "im" and "fr" start in a vector (0xFF bytes), given the vector of the
+// bytes one after.
+__attribute__((target("avx2"), always_inline)) inline __m256i pair_bytes(__m256i first, __m256i second) {
     const __m256i im = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('i')),
                                         _mm256_cmpeq_epi8(second, _mm256_set1_epi8('m')));
     const __m256i fr = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('f')),
                                         _mm256_cmpeq_epi8(second, _mm256_set1_epi8('r')));
+    return _mm256_or_si256(im, fr);
+}
+
+// The pairs that may start a keyword, given also the vector of the bytes one before. A
+// keyword counts only after white space or at a line's start, so a pair after a printable
+// ASCII character (the great majority: "time", "self.from_") is dropped; after any other
+// byte it stays a candidate, and the candidate check decides.
+__attribute__((target("avx2"), always_inline)) inline __m256i candidate_bytes(__m256i before, __m256i first,
+                                                                              __m256i second) {
     const __m256i printable_before = _mm256_cmpgt_epi8(before, _mm256_set1_epi8(' '));
-    return _mm256_andnot_si256(printable_before, _mm256_or_si256(im, fr));
+    return _mm256_andnot_si256(printable_before, pair_bytes(first, second));
 }
 
 // One block of 64 positions, for `block` with its bytes, the one before and the one after
@@ -115,8 +120,21 @@ __attribute__((target("avx2"), always_inline)) inline BlockVectors load_block_av
             candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))};
 }
 
-// Whether the block needs a closer look at all. Candidates and bytes outside ASCII both
-// show in the top bit of a byte, so one mask answers; most blocks need nothing.
+// The cheap first test of a block: any pair "im" or "fr", wherever it stands, or any byte
+// outside ASCII. Both show in the top bit of a byte, so one mask answers. Most blocks
+// fail it and need nothing more; the byte before each pair is looked at only for the rest.
+__attribute__((target("avx2"), always_inline)) inline bool may_need_look_avx2(const Byte* block) {
+    const auto* v = reinterpret_cast<const __m256i*>(block);
+    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
+    const __m256i low = _mm256_loadu_si256(v);
+    const __m256i high = _mm256_loadu_si256(v + 1);
+    const __m256i marks = _mm256_or_si256(
+        _mm256_or_si256(pair_bytes(low, _mm256_loadu_si256(w)), pair_bytes(high, _mm256_loadu_si256(w + 1))),
+        _mm256_or_si256(low, high));
+    return _mm256_movemask_epi8(marks) != 0;
+}
+
+// Whether the block needs a closer look: candidates or bytes outside ASCII.
 __attribute__((target("avx2"), always_inline)) inline bool needs_look(const BlockVectors& block) {
     const __m256i marks = _mm256_or_si256(_mm256_or_si256(block.low_candidates, block.high_candidates),
                                           _mm256_or_si256(block.low, block.high));
@@ -179,6 +197,7 @@ __attribute__((target("avx2"))) bool search_avx2(const Byte* begin, const Byte* 
     if (!search_edge_block_avx2(search, begin)) return false;
     const Byte* p = begin + 64;
     for (; end - p >= 65; p += 64) {
+        if (!may_need_look_avx2(p) && !search.check_next) continue;
         const BlockVectors block = load_block_avx2(p);
         if ((needs_look(block) || search.check_next) && !handle_block(search, p, p, bits_of(block)))
             return false;
