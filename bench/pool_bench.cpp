@@ -26,11 +26,11 @@
 #include <thread>
 #include <vector>
 
-#include "scan/io_floor.hpp"
-#include "scan/parallel_scan.hpp"
-#include "scan/scan_root.hpp"
-#include "scan/thread_count.hpp"
-#include "scan/worker_pool.hpp"
+#include "scan/fs/read_floor.hpp"
+#include "scan/parallel/parallel_scan.hpp"
+#include "scan/scan.hpp"
+#include "scan/parallel/pool_size.hpp"
+#include "scan/parallel/worker_pool.hpp"
 
 namespace fs = std::filesystem;
 using namespace vornu;

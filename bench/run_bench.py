@@ -8,7 +8,7 @@ it takes interleaved samples of
   scan    `vornu-scan --time ROOT`: the scan itself
   rg      `rg -j1 ... -c PATTERN ROOT` with the candidate pattern (keyword after blanks)
   rg-rule the same with the full line rule, so that it finds exactly the scan's lines
-  python  bench/pyscan.py's scan_roots([root]), timed in this process
+  python  tests/pyscan.py's scan_roots([root]), timed in this process
 
 Before every timed sample the tree is read once more, untimed, since the machine may
 evict file pages that stay idle. The order of the tools rotates from round to round.
@@ -33,7 +33,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
-sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(REPO, "tests"))  # the shared pure-Python reference scan
 import pyscan  # noqa: E402
 
 RG_COMMON = ["-j1", "--no-config", "--no-ignore", "--hidden", "--no-messages", "-g", "*.py", "-c"]

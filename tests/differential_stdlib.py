@@ -12,7 +12,7 @@ import os
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pyscan  # noqa: E402
 
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/io_floor.hpp"
-#include "scan/scan_roots.hpp"
+#include "scan/fs/read_floor.hpp"
+#include "scan/scan.hpp"
 
 int main(int argc, char** argv) {
     bool floor = false;

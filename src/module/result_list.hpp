@@ -1,7 +1,7 @@
 #pragma once
 
 #include "module/strong_ref.hpp"
-#include "scan/name_set.hpp"
+#include "scan/names/name_set.hpp"
 
 namespace vornu::py {
 

@@ -8,7 +8,7 @@
 #include "module/boundary_guard.hpp"
 #include "module/paths_extraction.hpp"
 #include "module/result_list.hpp"
-#include "scan/scan_roots.hpp"
+#include "scan/scan.hpp"
 
 namespace vornu::py {
 namespace {

@@ -13,7 +13,7 @@ from pathlib import Path
 import pytest
 
 # The project's pure-Python scan (os.walk and the same line rules) is the model.
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 import pyscan  # noqa: E402
 
 MODULE_NAMES = ["os", "sys", "json", "numpy", "_private", "A1", "Zeta", "zeta", "__future__", "a", "b9"]

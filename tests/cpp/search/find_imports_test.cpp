@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "scan/import_line.hpp"
-#include "scan/import_search.hpp"
-#include "scan/utf8.hpp"
+#include "scan/text/import_line.hpp"
+#include "scan/search/find_imports.hpp"
+#include "scan/text/utf8.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scan/worker_pool.hpp"
+#include "scan/parallel/worker_pool.hpp"
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "scan/thread_count.hpp"
+#include "scan/parallel/pool_size.hpp"
 
 namespace vornu {
 

@@ -1,4 +1,4 @@
-#include "scan/import_search.hpp"
+#include "scan/search/find_imports.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -9,12 +9,12 @@
 #include <immintrin.h>
 #endif
 
-#include "scan/cpu_features.hpp"
-#include "scan/ident_chars.hpp"
-#include "scan/import_line.hpp"
-#include "scan/unicode_space.hpp"
-#include "scan/utf8.hpp"
-#include "scan/utf8_avx2.hpp"
+#include "scan/search/cpu_features.hpp"
+#include "scan/text/ident_chars.hpp"
+#include "scan/text/import_line.hpp"
+#include "scan/text/unicode_space.hpp"
+#include "scan/text/utf8.hpp"
+#include "scan/search/utf8_lookup_avx2.hpp"
 
 namespace vornu {
 namespace {

@@ -1,4 +1,4 @@
-#include "scan/long_path.hpp"
+#include "scan/fs/long_path.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "scan/unique_fd.hpp"
+#include "scan/fs/unique_fd.hpp"
 
 namespace vornu {
 namespace {

@@ -1,11 +1,11 @@
-#include "scan/io_floor.hpp"
+#include "scan/fs/read_floor.hpp"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "scan/python_file.hpp"
-#include "scan/python_files.hpp"
+#include "scan/fs/file_scan.hpp"
+#include "scan/fs/tree_walk.hpp"
 
 namespace vornu {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "scan/name_set.hpp"
+#include "scan/names/name_set.hpp"
 
 namespace vornu {
 

@@ -1,9 +1,9 @@
-#include "scan/import_line.hpp"
+#include "scan/text/import_line.hpp"
 
 #include <cstring>
 
-#include "scan/ident_chars.hpp"
-#include "scan/unicode_space.hpp"
+#include "scan/text/ident_chars.hpp"
+#include "scan/text/unicode_space.hpp"
 
 namespace vornu {
 namespace {

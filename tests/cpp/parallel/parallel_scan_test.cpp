@@ -1,5 +1,3 @@
-#include "scan/scan_roots.hpp"
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "scan/parallel_scan.hpp"
-#include "scan/scan_root.hpp"
-#include "temp_tree.hpp"
+#include "scan/parallel/parallel_scan.hpp"
+#include "scan/scan.hpp"
+#include "support/temp_tree.hpp"
 
 namespace vornu {
 namespace {

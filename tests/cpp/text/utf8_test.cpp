@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/utf8.hpp"
+#include "scan/text/utf8.hpp"
 
 using vornu::check_utf8;
 using vornu::is_valid_utf8;

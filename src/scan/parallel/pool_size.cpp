@@ -1,4 +1,4 @@
-#include "scan/thread_count.hpp"
+#include "scan/parallel/pool_size.hpp"
 
 #include <sched.h>
 #include <unistd.h>

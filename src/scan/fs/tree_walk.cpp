@@ -1,4 +1,4 @@
-#include "scan/python_files.hpp"
+#include "scan/fs/tree_walk.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/long_path.hpp"
-#include "scan/unique_fd.hpp"
+#include "scan/fs/long_path.hpp"
+#include "scan/fs/unique_fd.hpp"
 
 namespace vornu {
 namespace {

@@ -1,10 +1,7 @@
-#include "scan/scan_roots.hpp"
+#include "scan/parallel/parallel_scan.hpp"
 
 #include <algorithm>
 #include <exception>
-
-#include "scan/parallel_scan.hpp"
-#include "scan/scan_root.hpp"
 
 namespace vornu {
 namespace {
@@ -135,11 +132,6 @@ NameSet scan_roots_with(std::span<const std::string> roots, ScanOne scan_one, Wo
     run_from_outside(pool, list.job);
     if (list.failure) std::rethrow_exception(list.failure);
     return std::move(list.names);
-}
-
-NameSet scan_roots(std::span<const std::string> roots) {
-    WorkerPool& pool = global_worker_pool();
-    return scan_roots_with(roots, &scan_root, pool);
 }
 
 }  // namespace vornu

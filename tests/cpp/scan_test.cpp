@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "scan/python_files.hpp"
-#include "scan/scan_root.hpp"
-#include "scan/unique_fd.hpp"
-#include "temp_tree.hpp"
+#include "scan/fs/tree_walk.hpp"
+#include "scan/scan.hpp"
+#include "scan/fs/unique_fd.hpp"
+#include "support/temp_tree.hpp"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "scan/import_line.hpp"
-#include "scan/python_file.hpp"
-#include "scan/unique_fd.hpp"
-#include "scan/utf8.hpp"
-#include "temp_tree.hpp"
+#include "scan/text/import_line.hpp"
+#include "scan/fs/file_scan.hpp"
+#include "scan/fs/unique_fd.hpp"
+#include "scan/text/utf8.hpp"
+#include "support/temp_tree.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scan/python_file.hpp"
+#include "scan/fs/file_scan.hpp"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string.h>
 
-#include "scan/import_line.hpp"
-#include "scan/import_search.hpp"
-#include "scan/utf8.hpp"
+#include "scan/text/import_line.hpp"
+#include "scan/search/find_imports.hpp"
+#include "scan/text/utf8.hpp"
 
 namespace vornu {
 namespace {

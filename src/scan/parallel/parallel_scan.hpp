@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "scan/name_set.hpp"
-#include "scan/worker_pool.hpp"
+#include "scan/names/name_set.hpp"
+#include "scan/parallel/worker_pool.hpp"
 
 namespace vornu {
 

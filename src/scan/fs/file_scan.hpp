@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/name_collector.hpp"
+#include "scan/names/name_collector.hpp"
 
 namespace vornu {
 

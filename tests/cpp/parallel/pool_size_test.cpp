@@ -1,4 +1,4 @@
-#include "scan/thread_count.hpp"
+#include "scan/parallel/pool_size.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "temp_tree.hpp"
+#include "support/temp_tree.hpp"
 
 namespace vornu {
 namespace {

@@ -1,4 +1,4 @@
-#include "scan/utf8.hpp"
+#include "scan/text/utf8.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <immintrin.h>
 #endif
 
-#include "scan/cpu_features.hpp"
+#include "scan/search/cpu_features.hpp"
 
 namespace vornu {
 namespace {

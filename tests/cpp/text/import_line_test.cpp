@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/import_line.hpp"
+#include "scan/text/import_line.hpp"
 
 using vornu::import_root_of_line;
 using vornu::is_valid_ident;

@@ -1,4 +1,4 @@
-#include "scan/worker_pool.hpp"
+#include "scan/parallel/worker_pool.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.hpp"
-#include "scan/scan_roots.hpp"
+#include "support/child_process.hpp"
+#include "scan/scan.hpp"
 
 namespace vornu {
 namespace {

@@ -1,0 +1,22 @@
+// The scanning core's front door: the names imported under one root, or under many.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "scan/names/name_set.hpp"
+
+namespace vornu {
+
+// The names imported by the Python files under `root` (a directory or a single file),
+// used exactly as given. Never fails because of the file system: whatever cannot be
+// listed, inspected or read contributes nothing. Safe to call from many threads at once.
+NameSet scan_root(std::string_view root);
+
+// The union of `scan_root` over all roots, computed on the process-wide worker pool.
+// Throws std::exception (with a descriptive what()) only for internal failures, such as a
+// worker pool that cannot be started.
+NameSet scan_roots(std::span<const std::string> roots);
+
+}  // namespace vornu
