@@ -1,13 +1,12 @@
 #include "scan/fs/file_scan.hpp"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <string.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "scan/text/import_line.hpp"
+#include "scan/fs/system_calls.hpp"
 #include "scan/search/find_imports.hpp"
 #include "scan/text/utf8.hpp"
 
@@ -38,11 +37,8 @@ void ensure_capacity(FileScratch& scratch, std::size_t kept) {
 bool fill(int fd, FileScratch& scratch, std::size_t& length, bool& at_end) {
     const std::size_t limit = length + scratch.chunk;
     while (length < limit) {
-        const ssize_t n = ::read(fd, scratch.buffer.get() + length, limit - length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const long n = sys::read(fd, scratch.buffer.get() + length, limit - length);
+        if (n < 0) return false;
         if (n == 0) {
             at_end = true;
             return true;

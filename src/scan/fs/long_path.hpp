@@ -8,7 +8,7 @@ namespace vornu {
 
 // open(2) for a path of any length. A path too long for one system call (PATH_MAX) is
 // resolved a piece at a time, each piece relative to the directory the last one reached,
-// so a deep tree can be read to the bottom. Returns -1 with errno set on failure.
+// so a deep tree can be read to the bottom. Returns minus the error number on failure.
 int open_long_path(const std::string& path, int flags);
 
 // fstatat(2) relative to `dir_fd` when the caller holds that directory open, and through

@@ -1,10 +1,7 @@
 #include "scan/fs/read_floor.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "scan/fs/file_scan.hpp"
+#include "scan/fs/system_calls.hpp"
 #include "scan/fs/tree_walk.hpp"
 
 namespace vornu {
@@ -17,11 +14,8 @@ std::uint64_t read_python_files(std::string_view root) {
     }
     std::uint64_t total = 0;
     for_each_python_file(root, [&](int fd) {
-        for (;;) {
-            const ssize_t n = ::read(fd, scratch.buffer.get(), scratch.chunk);
-            if (n > 0) total += static_cast<std::uint64_t>(n);
-            else if (n == 0 || errno != EINTR) break;
-        }
+        for (long n; (n = sys::read(fd, scratch.buffer.get(), scratch.chunk)) > 0;)
+            total += static_cast<std::uint64_t>(n);
     });
     return total;
 }

@@ -1,17 +1,13 @@
 #include "scan/fs/tree_walk.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <dirent.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "scan/fs/long_path.hpp"
+#include "scan/fs/system_calls.hpp"
 #include "scan/fs/unique_fd.hpp"
 
 namespace vornu {
@@ -62,7 +58,7 @@ bool is_dot_or_dot_dot(const char* name) {
 void visit_if_regular(int fd, const std::function<void(int)>& visit) {
     const UniqueFd file(fd);
     struct stat status;
-    if (file && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)) visit(file.get());
+    if (file && sys::fstat(file.get(), status) && S_ISREG(status.st_mode)) visit(file.get());
 }
 
 struct Walk {
@@ -82,10 +78,7 @@ struct Walk {
         Frame& frame = frames[index];
         unsigned char* buffer = buffer_of(index);
         if (frame.listed_at == frame.listed_end) {
-            ssize_t n;
-            do {
-                n = ::getdents64(frame.dir.get(), buffer, ListingBuffers::size);
-            } while (n < 0 && errno == EINTR);
+            const long n = sys::getdents64(frame.dir.get(), buffer, ListingBuffers::size);
             if (n <= 0) return nullptr;
             frame.listed_at = 0;
             frame.listed_end = static_cast<std::size_t>(n);
@@ -188,16 +181,14 @@ void for_each_python_file(std::string_view root, const std::function<void(int fd
         // reading, so a root that names a device is never opened.
         const UniqueFd target(open_long_path(walk.path, O_PATH | O_CLOEXEC));
         struct stat status;
-        if (!target || ::fstat(target.get(), &status) != 0) return;
+        if (!target || !sys::fstat(target.get(), status)) return;
         if (S_ISREG(status.st_mode)) {
             if (has_python_extension(walk.path))
                 visit_if_regular(open_long_path(walk.path, file_flags), visit);
             return;
         }
         if (!S_ISDIR(status.st_mode)) return;
-        do {
-            fd = ::openat(target.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
+        fd = sys::open_at(target.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return;
     }
     walk.push_directory(fd);

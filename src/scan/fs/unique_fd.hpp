@@ -1,7 +1,7 @@
+// The owner of one file descriptor.
 #pragma once
 
-#include <unistd.h>
-
+#include "scan/fs/system_calls.hpp"
 
 namespace vornu {
 
@@ -26,7 +26,7 @@ struct UniqueFd {
         return owned;
     }
     void reset(int replacement = -1) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) sys::close(fd);
         fd = replacement;
     }
 };
