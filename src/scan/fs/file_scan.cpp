@@ -7,8 +7,7 @@
 
 #include "scan/text/import_line.hpp"
 #include "scan/fs/system_calls.hpp"
-#include "scan/search/find_imports.hpp"
-#include "scan/text/utf8.hpp"
+#include "scan/search/kernel.hpp"
 
 namespace vornu {
 namespace {
@@ -73,6 +72,7 @@ void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
             }
         }
     } trim{scratch};
+    const SearchKernel& kernel = active_search_kernel();
     std::size_t kept = 0;  // bytes of a cut line carried over at the start of the buffer
     bool first_piece = true;
     scratch.pending.clear();
@@ -85,7 +85,7 @@ void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
         scratch.heads.clear();
 
         if (at_end) {
-            if (!find_imports(std::string_view(text, length), scratch.heads)) return;
+            if (kernel.find_imports(std::string_view(text, length), scratch.heads) == Utf8Verdict::invalid) return;
             if (first_piece) {
                 // The common case: the whole file came in one piece and has proved valid.
                 for (std::string_view head : scratch.heads) names.insert(head);
@@ -103,9 +103,9 @@ void scan_python_file(int fd, NameCollector& names, FileScratch& scratch) {
         first_piece = false;
         const void* last_feed = ::memrchr(text, '\n', length);
         const std::size_t whole = last_feed ? static_cast<std::size_t>(static_cast<const char*>(last_feed) - text) + 1 : 0;
-        if (!find_imports(std::string_view(text, whole), scratch.heads)) return;
+        if (kernel.find_imports(std::string_view(text, whole), scratch.heads) == Utf8Verdict::invalid) return;
         const std::string_view cut(text + whole, length - whole);
-        const Utf8Check check = check_utf8(cut);
+        const Utf8Check check = kernel.check_utf8(cut);
         if (!check.valid) return;
         const LineVerdict verdict = recognise_line(cut, false);
         if (verdict.kind == LineVerdict::name) scratch.heads.push_back(verdict.head);

@@ -1,18 +1,26 @@
+// What the processor can run, asked once per process.
 #pragma once
 
 namespace vornu {
 
-// True if the processor runs AVX2 code; the hot byte loops pick their widest form once.
-inline bool cpu_has_avx2() {
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool has = [] {
+struct CpuFeatures {
+    bool avx2 = false;
+    bool avx512bw = false;    // 512-bit byte operations
+    bool avx512vbmi = false;  // byte permutes across a whole 512-bit vector
+};
+
+inline const CpuFeatures& cpu_features() {
+    static const CpuFeatures features = [] {
+        CpuFeatures found;
+#if defined(__x86_64__)
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-#else
-    return false;
+        found.avx2 = __builtin_cpu_supports("avx2") != 0;
+        found.avx512bw = __builtin_cpu_supports("avx512bw") != 0;
+        found.avx512vbmi = __builtin_cpu_supports("avx512vbmi") != 0;
 #endif
+        return found;
+    }();
+    return features;
 }
 
 }  // namespace vornu

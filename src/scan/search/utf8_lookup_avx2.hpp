@@ -1,16 +1,14 @@
-#pragma once
-
 // UTF-8 validation of whole vectors at once, after the lookup method of Keiser and Lemire
 // ("Validating UTF-8 in less than one instruction per byte", 2021): every byte is
 // classified together with the one, two and three bytes before it through three 16-entry
-// tables, and any error leaves a bit set. Included only by code built for AVX2.
+// tables, and any error leaves a bit set. Included only inside an AVX2 target region.
+#pragma once
 
-#if defined(__x86_64__)
 #include <immintrin.h>
 
 namespace vornu::utf8_avx2 {
 
-#define VORNU_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+#define VORNU_AVX2_INLINE __attribute__((always_inline)) inline
 
 // Error classes of a byte pair (first byte, second byte), one bit each.
 constexpr char too_short = 1 << 0;       // lead or ASCII, then lead or ASCII where a continuation must be
@@ -114,5 +112,3 @@ VORNU_AVX2_INLINE BlockCheck check_block(const unsigned char* block) {
 #undef VORNU_AVX2_INLINE
 
 }  // namespace vornu::utf8_avx2
-
-#endif

@@ -3,45 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
-#include "scan/search/cpu_features.hpp"
-
 namespace vornu {
-namespace {
 
-using Byte = unsigned char;
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) const Byte* skip_ascii_avx2(const Byte* p, const Byte* end) {
-    while (end - p >= 64) {
-        const auto* v = reinterpret_cast<const __m256i*>(p);
-        const __m256i any = _mm256_or_si256(_mm256_loadu_si256(v), _mm256_loadu_si256(v + 1));
-        if (_mm256_movemask_epi8(any) != 0) break;
-        p += 64;
-    }
-    return p;
-}
-
-const Byte* skip_ascii_sse2(const Byte* p, const Byte* end) {
-    while (end - p >= 64) {
-        const auto* v = reinterpret_cast<const __m128i*>(p);
-        const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                                         _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-        if (_mm_movemask_epi8(any) != 0) break;
-        p += 64;
-    }
-    return p;
-}
-#endif
-
-// Skips ASCII: whole blocks first, then words, then bytes.
-const Byte* skip_ascii(const Byte* p, const Byte* end) {
-#if defined(__x86_64__)
-    p = cpu_has_avx2() ? skip_ascii_avx2(p, end) : skip_ascii_sse2(p, end);
-#endif
+const unsigned char* skip_ascii_words(const unsigned char* p, const unsigned char* end) {
     while (end - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, sizeof word);
@@ -52,13 +16,17 @@ const Byte* skip_ascii(const Byte* p, const Byte* end) {
     return p;
 }
 
+namespace {
+
+using Byte = unsigned char;
+
 struct Scan {
     const Byte* stop;  // first byte not accepted
     bool valid;        // false: `stop` is an invalid byte; true: `stop` is the end, or the
                        // start of a character cut off by the end
 };
 
-Scan scan_utf8(const Byte* p, const Byte* const end) {
+Scan scan_utf8(const Byte* p, const Byte* const end, AsciiSkip skip_ascii) {
     for (;;) {
         p = skip_ascii(p, end);
         if (p == end) return {p, true};
@@ -89,15 +57,15 @@ Scan scan_utf8(const Byte* p, const Byte* const end) {
 
 }  // namespace
 
-Utf8Check check_utf8(std::string_view text) {
+Utf8Check check_utf8(std::string_view text, AsciiSkip skip_ascii) {
     const auto* begin = reinterpret_cast<const Byte*>(text.data());
     const Byte* end = begin + text.size();
-    const Scan scan = scan_utf8(begin, end);
+    const Scan scan = scan_utf8(begin, end, skip_ascii);
     return {scan.valid, scan.valid ? static_cast<std::size_t>(end - scan.stop) : 0};
 }
 
-bool is_valid_utf8(std::string_view text) {
-    const Utf8Check check = check_utf8(text);
+bool is_valid_utf8(std::string_view text, AsciiSkip skip_ascii) {
+    const Utf8Check check = check_utf8(text, skip_ascii);
     return check.valid && check.cut_length == 0;
 }
 

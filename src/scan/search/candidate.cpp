@@ -1,0 +1,69 @@
+#include "scan/search/candidate.hpp"
+
+#include <cstring>
+
+#include "scan/text/ident_chars.hpp"
+#include "scan/text/import_line.hpp"
+#include "scan/text/unicode_space.hpp"
+
+namespace vornu {
+namespace {
+
+using Byte = unsigned char;
+
+// True if only white space stands between the start of the line and `p`. Walks back one
+// character at a time; in valid UTF-8 a character's last byte leads back to its first.
+bool only_space_before(const Byte* begin, const Byte* p) {
+    while (p > begin) {
+        const Byte b = p[-1];
+        if (b == '\n') return true;
+        if (b == ' ' || b == '\t' || b == '\r' || b == '\v' || b == '\f') {
+            --p;
+            continue;
+        }
+        if (b < 0x80) return false;
+        const Byte* first = p - 1;
+        while (first > begin && p - first < 4 && (*first & 0xC0) == 0x80) --first;
+        if (space_length_at(first, p) != static_cast<std::size_t>(p - first)) return false;
+        p = first;
+    }
+    return true;
+}
+
+}  // namespace
+
+// The usual import line (spaces or tabs, an ASCII name, then a full stop, an ASCII space
+// or the line's end) is read right here; anything else goes to the full recogniser.
+void check_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& heads) {
+    const auto left = static_cast<std::size_t>(end - p);
+    const bool is_import = p[0] == 'i';
+    const bool keyword = is_import
+        ? left >= 7 && p[2] == 'p' && p[3] == 'o' && p[4] == 'r' && p[5] == 't' && p[6] == ' '
+        : left >= 5 && p[2] == 'o' && p[3] == 'm' && p[4] == ' ';
+    if (!keyword || !only_space_before(begin, p)) return;
+
+    const Byte* token = p + (is_import ? 7 : 5);
+    while (token < end && (*token == ' ' || *token == '\t')) ++token;
+    if (token == end || *token == '\n') return;
+    if (ident_start[*token]) {
+        const Byte* stop = token + 1;
+        while (stop < end && ident_rest[*stop]) ++stop;
+        if (stop == end || *stop == '.' || *stop == ' ' || *stop == '\n' || *stop == '\r' || *stop == '\t') {
+            heads.emplace_back(reinterpret_cast<const char*>(token), static_cast<std::size_t>(stop - token));
+            return;
+        }
+        if (*stop < 0x80 && *stop != '\v' && *stop != '\f') return;  // a character no name holds
+    } else if (*token < 0x80 && *token != '\r' && *token != '\v' && *token != '\f') {
+        return;  // a token that starts with a character no name starts with
+    }
+
+    // White space other than spaces and tabs, or a character outside ASCII.
+    const void* line_feed = std::memchr(p, '\n', left);
+    const Byte* line_end = line_feed ? static_cast<const Byte*>(line_feed) : end;
+    const LineVerdict verdict = recognise_line(
+        std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(line_end - p)),
+        true);
+    if (verdict.kind == LineVerdict::name) heads.push_back(verdict.head);
+}
+
+}  // namespace vornu

@@ -1,0 +1,45 @@
+#include "scan/search/kernel.hpp"
+
+#include <array>
+#include <cstdlib>
+
+#include "scan/search/cpu_features.hpp"
+#include "scan/search/kernels.hpp"
+
+namespace vornu {
+namespace {
+
+bool always() noexcept { return true; }
+
+#if defined(__x86_64__)
+bool has_avx2() noexcept { return cpu_features().avx2; }
+#endif
+
+const std::array kernels = {
+#if defined(__x86_64__)
+    SearchKernel{"avx2", &has_avx2, &find_imports_avx2, &check_utf8_avx2},
+    SearchKernel{"sse2", &always, &find_imports_sse2, &check_utf8_sse2},
+#endif
+    SearchKernel{"scalar", &always, &find_imports_scalar, &check_utf8_scalar},
+};
+
+}  // namespace
+
+std::span<const SearchKernel> search_kernels() { return kernels; }
+
+const SearchKernel& choose_search_kernel(const char* forced) {
+    if (forced != nullptr) {
+        for (const SearchKernel& kernel : kernels)
+            if (kernel.name == forced && kernel.supported()) return kernel;
+    }
+    for (const SearchKernel& kernel : kernels)
+        if (kernel.supported()) return kernel;
+    return kernels.back();
+}
+
+const SearchKernel& active_search_kernel() {
+    static const SearchKernel& chosen = choose_search_kernel(std::getenv("VORNU_FORCE_KERNEL"));
+    return chosen;
+}
+
+}  // namespace vornu
