@@ -29,6 +29,7 @@
 #include "scan/fs/read_floor.hpp"
 #include "scan/parallel/parallel_scan.hpp"
 #include "scan/scan.hpp"
+#include "scan/parallel/global_pool.hpp"
 #include "scan/parallel/pool_size.hpp"
 #include "scan/parallel/worker_pool.hpp"
 
@@ -69,7 +70,7 @@ Pair compare(int rounds, const std::function<void()>& a, const std::function<voi
 }
 
 WorkerPool& pool_of(std::size_t threads) {
-    const PoolBuild build = build_worker_pool(threads);
+    const PoolBuild build = WorkerPool::build(threads);
     if (!build.pool) throw std::runtime_error(pool_start_failure(build.os_error));
     return *build.pool;
 }
@@ -110,8 +111,9 @@ struct EmptyDirs {
 };
 
 NameSet sequential(const std::vector<std::string>& roots) {
+    ScanScratch scratch;
     NameSet names;
-    for (const std::string& root : roots) merge_names(names, scan_root(root));
+    for (const std::string& root : roots) merge_names(names, scan_root(root, scratch));
     return names;
 }
 
@@ -122,8 +124,9 @@ std::uint64_t io_floor(const std::vector<std::string>& roots, int threads) {
     std::vector<std::thread> readers;
     for (int t = 0; t < threads; ++t) {
         readers.emplace_back([&] {
+            ScanScratch scratch;
             std::uint64_t own = 0;
-            for (std::size_t i; (i = next.fetch_add(1)) < roots.size();) own += read_python_files(roots[i]);
+            for (std::size_t i; (i = next.fetch_add(1)) < roots.size();) own += read_without_scanning(roots[i], scratch);
             bytes += own;
         });
     }
@@ -131,7 +134,7 @@ std::uint64_t io_floor(const std::vector<std::string>& roots, int threads) {
     return bytes;
 }
 
-NameSet no_scan(std::string_view) { return {}; }
+NameSet no_scan(std::string_view, ScanScratch&) { return {}; }
 
 }  // namespace
 
@@ -188,13 +191,13 @@ int main(int argc, char** argv) {
     const EmptyDirs dirs(empty);
     const double n = static_cast<double>(dirs.dirs.size());
     for (WorkerPool* pool : {&one, &two}) {
-        const std::size_t t = pool_size(*pool);
+        const std::size_t t = pool->size();
         const Pair e = compare(
             rounds * 3, [&] { scan_roots_with(dirs.dirs, &scan_root, *pool); },
             [&] { sequential(dirs.dirs); });
         const Pair z = compare(
             rounds * 3, [&] { scan_roots_with(dirs.dirs, &no_scan, *pool); },
-            [&] { NameSet s; for (const auto& r : dirs.dirs) merge_names(s, no_scan(r)); });
+            [&] { ScanScratch scratch; NameSet s; for (const auto& r : dirs.dirs) merge_names(s, no_scan(r, scratch)); });
         std::printf(
             "%zu empty dirs, T=%zu: pool %.2f us/root, sequential %.2f us/root; "
             "no-op scan: pool %.3f us/root, loop %.3f us/root (pool cost %.3f us/root)\n",

@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         if (floor) {
             std::uint64_t bytes = 0;
-            for (const std::string& root : roots) bytes += vornu::read_python_files(root);
+            vornu::ScanScratch scratch;
+            for (const std::string& root : roots) bytes += vornu::read_without_scanning(root, scratch);
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             std::printf("%llu\n", static_cast<unsigned long long>(bytes));
             if (timed) std::fprintf(stderr, "%.6f\n", took.count());

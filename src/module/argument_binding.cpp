@@ -1,22 +1,16 @@
+// Fast-call argument binding and its TypeError messages.
 #include "module/argument_binding.hpp"
 
 #include <algorithm>
 #include <string>
 
-#include "module/python_error.hpp"
+#include "module/errors.hpp"
 
 namespace vornu::py {
 namespace {
 
 std::string display_name(const FunctionDescription& description) {
-    std::string name;
-    if (!description.class_name.empty()) {
-        name.append(description.class_name);
-        name.push_back('.');
-    }
-    name.append(description.function_name);
-    name.append("()");
-    return name;
+    return std::string(description.function_name) + "()";
 }
 
 [[noreturn]] void fail(const std::string& message) { throw PythonError::make(PyExc_TypeError, message); }
@@ -80,9 +74,7 @@ void extract_arguments_fastcall(const FunctionDescription& description, PyObject
                 unexpected_keyword(description, keyword);
             }
             const std::string_view text(utf8, static_cast<std::size_t>(size));
-            // Positional-only parameters cannot be named by keyword.
-            const auto first = names.begin() + static_cast<std::ptrdiff_t>(description.positional_only_parameters);
-            const auto match = std::find(first, names.end(), text);
+            const auto match = std::find(names.begin(), names.end(), text);
             if (match == names.end()) unexpected_keyword(description, keyword);
             const std::size_t index = static_cast<std::size_t>(match - names.begin());
             if (slots[index] != nullptr) multiple_values(description, names[index]);

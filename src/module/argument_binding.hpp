@@ -1,3 +1,4 @@
+// Binding of fast-call arguments to a function's parameters, with CPython's messages.
 #pragma once
 
 #include <span>
@@ -10,9 +11,7 @@ namespace vornu::py {
 // Static description of a function's parameters, as used for binding and in messages.
 struct FunctionDescription {
     std::string_view function_name;
-    std::string_view class_name;  // empty for a module-level function
     std::span<const std::string_view> positional_parameter_names;
-    std::size_t positional_only_parameters;
     std::size_t required_positional_parameters;
 };
 

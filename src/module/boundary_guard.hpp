@@ -1,11 +1,22 @@
+// The boundary between the interpreter and the module: no C++ exception crosses it, and
+// internal failures become "pyo3_runtime.PanicException".
 #pragma once
 
 #include <exception>
 #include <string_view>
 
-#include "module/python_error.hpp"
+#include "module/errors.hpp"
 
 namespace vornu::py {
+
+// The class "pyo3_runtime.PanicException", the Python face of an internal failure.
+// Created on first need and kept for the rest of the process. Returns a borrowed
+// reference, or nullptr with an exception set if the class cannot be created.
+PyObject* panic_exception_type();
+
+// The class if it has been created already, else nullptr. An exception can only be of
+// this class once the class exists, so checks against it need not create it.
+PyObject* panic_exception_type_if_created() noexcept;
 
 // Sets a new "pyo3_runtime.PanicException" carrying `text` as the current exception.
 // If that fails in turn, there is no sane way left to report anything to Python, and

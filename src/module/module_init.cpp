@@ -5,7 +5,6 @@
 #include <string>
 
 #include "module/boundary_guard.hpp"
-#include "module/internal_failure.hpp"
 #include "module/scan_imports_call.hpp"
 
 namespace vornu::py {

@@ -1,8 +1,9 @@
+// The conversion of the `paths` argument into owned UTF-8 roots, and its error wrapping.
 #include "module/paths_extraction.hpp"
 
 #include <algorithm>
 
-#include "module/python_error.hpp"
+#include "module/errors.hpp"
 
 namespace vornu::py {
 namespace {

@@ -1,3 +1,4 @@
+// The conversion of the `paths` argument into the list of roots.
 #pragma once
 
 #include <string>

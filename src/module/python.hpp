@@ -1,3 +1,4 @@
+// The one way the module includes Python.h.
 #pragma once
 
 // Every translation unit of the module includes Python.h through here, so the

@@ -1,6 +1,7 @@
+// The name set turned into the Python list that a call returns.
 #include "module/result_list.hpp"
 
-#include "module/internal_failure.hpp"
+#include "module/errors.hpp"
 
 namespace vornu::py {
 namespace {

@@ -1,3 +1,4 @@
+// The name set turned into the Python list that a call returns.
 #pragma once
 
 #include "module/strong_ref.hpp"

@@ -1,3 +1,4 @@
+// One call of scan_imports(paths), from the interpreter into the scan and back.
 #include "module/scan_imports_call.hpp"
 
 #include <array>
@@ -17,9 +18,7 @@ constexpr std::array<std::string_view, 1> parameter_names{"paths"};
 
 constexpr FunctionDescription scan_imports_description{
     .function_name = "scan_imports",
-    .class_name = {},
     .positional_parameter_names = parameter_names,
-    .positional_only_parameters = 0,
     .required_positional_parameters = 1,
 };
 

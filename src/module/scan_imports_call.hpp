@@ -1,3 +1,4 @@
+// The entry point that the interpreter calls for scan_imports(paths).
 #pragma once
 
 #include "module/python.hpp"

@@ -1,3 +1,4 @@
+// The owner of one strong reference to a Python object.
 #pragma once
 
 #include <utility>

@@ -1,16 +1,23 @@
+// The scan of one root and of many, put together from the rooms below.
 #include "scan/scan.hpp"
 
 #include "scan/fs/file_scan.hpp"
 #include "scan/fs/tree_walk.hpp"
+#include "scan/parallel/global_pool.hpp"
 #include "scan/parallel/parallel_scan.hpp"
 
 namespace vornu {
 
-NameSet scan_root(std::string_view root) {
+NameSet scan_root(std::string_view root, ScanScratch& scratch) {
     NameCollector names;
-    FileScratch& scratch = thread_scratch();
-    for_each_python_file(root, [&](int fd) { scan_python_file(fd, names, scratch); });
+    const SearchKernel& kernel = active_search_kernel();
+    for_each_python_file(root, scratch.listings, [&](int fd) { scan_python_file(fd, names, scratch, kernel); });
     return std::move(names.names);
+}
+
+NameSet scan_root(std::string_view root) {
+    ScanScratch scratch;
+    return scan_root(root, scratch);
 }
 
 NameSet scan_roots(std::span<const std::string> roots) {

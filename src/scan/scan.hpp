@@ -5,13 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "scan/fs/scan_scratch.hpp"
 #include "scan/names/name_set.hpp"
 
 namespace vornu {
 
 // The names imported by the Python files under `root` (a directory or a single file),
 // used exactly as given. Never fails because of the file system: whatever cannot be
-// listed, inspected or read contributes nothing. Safe to call from many threads at once.
+// listed, inspected or read contributes nothing. Safe to call from many threads at once,
+// each with its own scratch.
+NameSet scan_root(std::string_view root, ScanScratch& scratch);
 NameSet scan_root(std::string_view root);
 
 // The union of `scan_root` over all roots, computed on the process-wide worker pool.

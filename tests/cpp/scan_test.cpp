@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "scan/fs/tree_walk.hpp"
-#include "scan/scan.hpp"
 #include "scan/fs/unique_fd.hpp"
+#include "scan/scan.hpp"
 #include "support/temp_tree.hpp"
 
 namespace {
@@ -168,7 +168,8 @@ TEST(ScanRoot, ADeepTreeIsWalkedWithFewDirectoriesOpen) {
     const std::size_t baseline = open_descriptors();
     std::size_t most_open = 0;
     NameSet names;
-    vornu::for_each_python_file(tree.path(), [&](int) {
+    vornu::ListingBuffers listings;
+    vornu::for_each_python_file(tree.path(), listings, [&](int) {
         most_open = std::max(most_open, open_descriptors() - baseline);
     });
     EXPECT_EQ(scan_root(tree.path()), expected);

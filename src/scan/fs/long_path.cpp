@@ -1,3 +1,4 @@
+// Opening and inspecting paths of any length, a piece at a time past PATH_MAX.
 #include "scan/fs/long_path.hpp"
 
 #include <limits.h>

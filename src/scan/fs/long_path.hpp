@@ -1,3 +1,4 @@
+// Opening and inspecting paths of any length, relative to an open directory where there is one.
 #pragma once
 
 #include <sys/stat.h>

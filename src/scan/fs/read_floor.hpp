@@ -1,13 +1,15 @@
+// The cost of finding and reading the files alone: the floor under any scan of them.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
+#include "scan/fs/scan_scratch.hpp"
+
 namespace vornu {
 
-// Reads every Python file under `root` to its end, found exactly as the scan finds them,
-// without looking at the bytes: the cost of the walk and the reads alone, the floor any
-// scan of the same files stands on. Returns the number of bytes read.
-std::uint64_t read_python_files(std::string_view root);
+// Reads every Python file under `root` to its end, found exactly as the scan finds them and
+// read through the same buffer, without looking at the bytes. Returns the bytes read.
+std::uint64_t read_without_scanning(std::string_view root, ScanScratch& scratch);
 
 }  // namespace vornu

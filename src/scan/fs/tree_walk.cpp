@@ -1,3 +1,4 @@
+// The iterative walk of one root with a bounded number of open directories.
 #include "scan/fs/tree_walk.hpp"
 
 #include <dirent.h>
@@ -24,24 +25,6 @@ struct ListedEntry {
     unsigned char type;
 };
 
-// Listing buffers, one for each directory that may be open at once, reused from walk to
-// walk on the same thread: a walk allocates nothing per directory.
-struct ListingBuffers {
-    static constexpr std::size_t size = 16 * 1024;
-    std::unique_ptr<unsigned char[]> slots[max_open_directories];
-
-    unsigned char* slot(std::size_t index) {
-        std::unique_ptr<unsigned char[]>& buffer = slots[index % max_open_directories];
-        if (!buffer) buffer = std::make_unique_for_overwrite<unsigned char[]>(size);
-        return buffer.get();
-    }
-};
-
-ListingBuffers& thread_listing_buffers() {
-    thread_local ListingBuffers buffers;
-    return buffers;
-}
-
 struct Frame {
     UniqueFd dir;                     // closed once the rest of the listing was read ahead
     std::size_t listed_at = 0;        // unread part of the listing buffer: [listed_at, listed_end)
@@ -66,7 +49,7 @@ struct Walk {
     std::vector<Frame> frames;
     std::size_t first_open = 0;  // frames below this index were closed early
     const std::function<void(int)>& visit;
-    ListingBuffers& buffers = thread_listing_buffers();
+    ListingBuffers& buffers;
 
     // Open frames are the top of the stack, at most `max_open_directories` of them, so a
     // frame's index picks a buffer that no other open frame uses.
@@ -171,10 +154,20 @@ bool has_python_extension(std::string_view path) {
     return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "py";
 }
 
-void for_each_python_file(std::string_view root, const std::function<void(int fd)>& visit) {
+ListingBuffers::ListingBuffers() = default;
+ListingBuffers::~ListingBuffers() = default;
+
+unsigned char* ListingBuffers::slot(std::size_t index) {
+    std::unique_ptr<unsigned char[]>& buffer = slots[index % max_open_directories];
+    if (!buffer) buffer = std::make_unique_for_overwrite<unsigned char[]>(size);
+    return buffer.get();
+}
+
+void for_each_python_file(std::string_view root, ListingBuffers& listings,
+                          const std::function<void(int fd)>& visit) {
     // A C string would end at an embedded NUL and name some other file.
     if (root.empty() || root.find('\0') != std::string_view::npos) return;
-    Walk walk{std::string(root), {}, 0, visit};
+    Walk walk{std::string(root), {}, 0, visit, listings};
     int fd;
     {
         // The root is followed if it is a link, and inspected before anything is opened for

@@ -1,3 +1,4 @@
+// The names of one root as they are found, with a cache in front of the ordered set.
 #pragma once
 
 #include <array>
@@ -36,10 +37,15 @@ struct NameCollector {
         slot = *at;  // the node's text stays where it is as long as the set holds it
     }
 
-    void insert(std::string&& name) {
-        std::string_view& slot = recent[slot_of(name)];
-        if (slot == name) return;
-        slot = *names.insert(std::move(name)).first;
+    // Moves every name of `other` that this set lacks into it; `other` is left empty.
+    void absorb(NameCollector& other) {
+        names.merge(other.names);
+        other.clear();
+    }
+
+    void clear() noexcept {
+        names.clear();
+        recent.fill({});
     }
 
 private:

@@ -1,3 +1,4 @@
+// The ordered set of distinct module names, and the merge of two sets.
 #pragma once
 
 #include <functional>

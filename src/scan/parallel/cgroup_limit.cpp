@@ -1,3 +1,4 @@
+// Parsing of /proc/self/cgroup, /proc/self/mountinfo and the quota files.
 #include "scan/parallel/cgroup_limit.hpp"
 
 #include <algorithm>

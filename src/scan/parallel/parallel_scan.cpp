@@ -1,103 +1,53 @@
+// The division of a root list into pieces on the pool and the merging of their names.
 #include "scan/parallel/parallel_scan.hpp"
 
 #include <algorithm>
-#include <exception>
+
+#include "scan/parallel/fork_join.hpp"
 
 namespace vornu {
 namespace {
+
+using Roots = std::span<const std::string>;
 
 struct Call {
     ScanOne scan_one;
     std::size_t threads;
     ScanStats* stats;
+
+    void count(std::atomic<std::size_t> ScanStats::*counter) const {
+        if (stats) (stats->*counter).fetch_add(1, std::memory_order_relaxed);
+    }
 };
 
-void count(const Call& call, std::atomic<std::size_t> ScanStats::*counter) {
-    if (call.stats) (call.stats->*counter).fetch_add(1, std::memory_order_relaxed);
-}
-
-NameSet scan_in_sequence(std::span<const std::string> roots, const Call& call) {
-    count(call, &ScanStats::pieces);
+NameSet scan_in_sequence(Roots roots, const Call& call) {
+    call.count(&ScanStats::pieces);
+    ScanScratch scratch;
     NameSet names;
-    for (const std::string& root : roots) merge_names(names, call.scan_one(root));
+    for (const std::string& root : roots) merge_names(names, call.scan_one(root, scratch));
     return names;
 }
 
-NameSet scan_piece(Worker& self, std::span<const std::string> roots, std::size_t splits,
-                   bool moved, const Call& call);
+NameSet divide(Worker& self, Roots roots, std::size_t splits, bool halves_moved, const Call& call);
 
-// The right half of a division, offered to the other workers.
-struct RightHalf {
-    std::span<const std::string> roots;
-    std::size_t splits;
-    bool moved;  // forced for the halves of a list handed in from outside the pool
-    const Call* call;
-    NameSet names;
-    std::exception_ptr failure;
-    PoolJob job;
-};
-
-void run_right_half(PoolJob& job, Worker& self, bool moved) noexcept {
-    auto& half = *static_cast<RightHalf*>(job.data);
-    if (moved) count(*half.call, &ScanStats::moved);
-    try {
-        half.names = scan_piece(self, half.roots, half.splits, moved || half.moved, *half.call);
-    } catch (...) {
-        half.failure = std::current_exception();
-    }
+NameSet scan_piece(Worker& self, Roots roots, std::size_t splits, bool moved, const Call& call) {
+    if (!should_divide(roots.size(), splits, moved, call.threads)) return scan_in_sequence(roots, call);
+    return divide(self, roots, splits, false, call);
 }
 
-NameSet divide(Worker& self, std::span<const std::string> left_roots,
-               std::span<const std::string> right_roots, std::size_t splits, bool halves_moved,
-               const Call& call) {
-    RightHalf right{right_roots, splits, halves_moved, &call, {}, {}, {}};
-    right.job.run = &run_right_half;
-    right.job.data = &right;
-    offer(self, right.job);
-
-    // Whatever happens on the left, the right half must be done before this frame ends.
-    NameSet names;
-    std::exception_ptr failure;
-    try {
-        names = scan_piece(self, left_roots, splits, halves_moved, call);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    finish(self, right.job);
-    if (failure) std::rethrow_exception(failure);
-    if (right.failure) std::rethrow_exception(right.failure);
-    merge_names(names, std::move(right.names));
+// The left half runs here while the right half is offered to idle workers; the halves of
+// the first division, handed in from outside the pool, both count as moved.
+NameSet divide(Worker& self, Roots roots, std::size_t splits, bool halves_moved, const Call& call) {
+    call.count(&ScanStats::divisions);
+    const std::size_t middle = roots.size() / 2;
+    auto [names, right_names] = fork_join(
+        self, [&](Worker& worker) { return scan_piece(worker, roots.first(middle), splits, halves_moved, call); },
+        [&](Worker& worker, bool moved) {
+            if (moved) call.count(&ScanStats::moved);
+            return scan_piece(worker, roots.subspan(middle), splits, moved || halves_moved, call);
+        });
+    merge_names(names, std::move(right_names));
     return names;
-}
-
-NameSet scan_piece(Worker& self, std::span<const std::string> roots, std::size_t splits,
-                   bool moved, const Call& call) {
-    if (should_divide(roots.size(), splits, moved, call.threads)) {
-        count(call, &ScanStats::divisions);
-        const std::size_t middle = roots.size() / 2;
-        return divide(self, roots.first(middle), roots.subspan(middle), splits, false, call);
-    }
-    return scan_in_sequence(roots, call);
-}
-
-// The two halves of the first division, handed into the pool as one job by a thread outside
-// it; both count as moved.
-struct FirstDivision {
-    std::span<const std::string> left;
-    std::span<const std::string> right;
-    const Call* call;
-    NameSet names;
-    std::exception_ptr failure;
-    PoolJob job;
-};
-
-void run_first_division(PoolJob& job, Worker& self, bool) noexcept {
-    auto& list = *static_cast<FirstDivision*>(job.data);
-    try {
-        list.names = divide(self, list.left, list.right, list.call->threads, true, *list.call);
-    } catch (...) {
-        list.failure = std::current_exception();
-    }
 }
 
 }  // namespace
@@ -114,24 +64,13 @@ bool should_divide(std::size_t length, std::size_t& splits, bool moved,
     return true;
 }
 
-NameSet scan_roots_with(std::span<const std::string> roots, ScanOne scan_one, WorkerPool& pool,
-                        ScanStats* stats) {
-    const Call call{scan_one, pool_size(pool), stats};
+NameSet scan_roots_with(Roots roots, ScanOne scan_one, WorkerPool& pool, ScanStats* stats) {
+    const Call call{scan_one, pool.size(), stats};
     if (roots.size() < 2) return scan_in_sequence(roots, call);
-    count(call, &ScanStats::divisions);
-    const std::size_t middle = roots.size() / 2;
-    const auto left = roots.first(middle);
-    const auto right = roots.subspan(middle);
-    if (Worker* self = current_worker(pool)) {
-        return divide(*self, left, right, call.threads, true, call);  // called from a scan
-    }
-
-    FirstDivision list{left, right, &call, {}, {}, {}};
-    list.job.run = &run_first_division;
-    list.job.data = &list;
-    run_from_outside(pool, list.job);
-    if (list.failure) std::rethrow_exception(list.failure);
-    return std::move(list.names);
+    // A scan that itself scans many roots, from inside a worker, divides in place rather
+    // than waiting on the pool it occupies.
+    if (Worker* self = pool.current_worker()) return divide(*self, roots, call.threads, true, call);
+    return run_in_pool(pool, [&](Worker& worker, bool) { return divide(worker, roots, call.threads, true, call); });
 }
 
 }  // namespace vornu

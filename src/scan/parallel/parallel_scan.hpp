@@ -1,3 +1,5 @@
+// The scan of many roots on a worker pool: recursive halving of the root list, each piece
+// scanned in order, the pieces' names merged pairwise.
 #pragma once
 
 #include <atomic>
@@ -6,12 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "scan/fs/scan_scratch.hpp"
 #include "scan/names/name_set.hpp"
 #include "scan/parallel/worker_pool.hpp"
 
 namespace vornu {
 
-using ScanOne = NameSet (*)(std::string_view root);
+// The scan of one root, with the scratch of the piece that runs it.
+using ScanOne = NameSet (*)(std::string_view root, ScanScratch& scratch);
 
 // Counters of how a call was divided; for tests and benchmarks.
 struct ScanStats {

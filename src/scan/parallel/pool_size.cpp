@@ -1,3 +1,4 @@
+// The pool size from the sizing variables, the affinity mask and the quota.
 #include "scan/parallel/pool_size.hpp"
 
 #include <sched.h>
@@ -52,7 +53,7 @@ std::uint64_t affinity_cpu_count() {
     return static_cast<std::uint64_t>(CPU_COUNT(&set));
 }
 
-std::size_t pool_thread_count() {
+std::size_t pool_thread_count() noexcept {
     std::uint64_t count = requested_threads(std::getenv("RAYON_NUM_THREADS"),
                                             std::getenv("RAYON_RS_NUM_CPUS"));
     if (count == 0) {

@@ -30,6 +30,6 @@ std::uint64_t default_threads(std::uint64_t affinity_cpus, std::uint64_t online_
 std::uint64_t affinity_cpu_count();
 
 // The pool size for this process, from its environment and its CPUs, in [1, 65535].
-std::size_t pool_thread_count();
+std::size_t pool_thread_count() noexcept;
 
 }  // namespace vornu

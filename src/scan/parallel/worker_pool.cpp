@@ -1,29 +1,11 @@
+// The workers' loop, sleeping and waking, and the queue of offered jobs.
 #include "scan/parallel/worker_pool.hpp"
 
-#include <unistd.h>
-
-#include <condition_variable>
-#include <memory>
+#include <atomic>
+#include <cerrno>
 #include <new>
-#include <mutex>
-#include <stdexcept>
-#include <system_error>
-#include <vector>
-
-#include "scan/parallel/pool_size.hpp"
 
 namespace vornu {
-
-struct Worker {
-    WorkerPool* pool = nullptr;
-    // Sleeping: the worker waits on its own condition variable (under the pool's lock) until
-    // someone hands it a reason to look again, so a wake-up can be aimed at one thread.
-    std::condition_variable wake;
-    bool signaled = false;
-    bool idle = false;
-    Worker* prev_idle = nullptr;
-    Worker* next_idle = nullptr;
-};
 
 struct OutsideWaiter {
     std::mutex lock;
@@ -31,112 +13,14 @@ struct OutsideWaiter {
     bool done = false;
 };
 
-struct WorkerPool {
-    explicit WorkerPool(std::size_t n) : threads(n), workers(new Worker[n]) {
-        for (std::size_t i = 0; i < n; ++i) workers[i].pool = this;
-    }
-
-    std::mutex lock;
-    PoolJob* head = nullptr;  // oldest pending job
-    PoolJob* tail = nullptr;  // newest pending job
-    Worker* idle = nullptr;   // sleeping workers, most recent first
-    bool stopping = false;
-    const std::size_t threads;
-    const std::unique_ptr<Worker[]> workers;
-};
-
 namespace {
 
 constexpr std::size_t worker_stack_size = 2 * 1024 * 1024;
 
-thread_local Worker* this_worker = nullptr;
-
-using Lock = std::unique_lock<std::mutex>;
-
-void push_back(WorkerPool& pool, PoolJob& job) {
-    job.prev = pool.tail;
-    job.next = nullptr;
-    (pool.tail ? pool.tail->next : pool.head) = &job;
-    pool.tail = &job;
-    job.queued = true;
-}
-
-void unlink(WorkerPool& pool, PoolJob& job) {
-    (job.prev ? job.prev->next : pool.head) = job.next;
-    (job.next ? job.next->prev : pool.tail) = job.prev;
-    job.prev = job.next = nullptr;
-    job.queued = false;
-}
-
-void unlink_idle(WorkerPool& pool, Worker& w) {
-    (w.prev_idle ? w.prev_idle->next_idle : pool.idle) = w.next_idle;
-    if (w.next_idle) w.next_idle->prev_idle = w.prev_idle;
-    w.prev_idle = w.next_idle = nullptr;
-    w.idle = false;
-}
-
-void signal(WorkerPool& pool, Worker& w) {
-    if (w.idle) unlink_idle(pool, w);
-    w.signaled = true;
-    w.wake.notify_one();
-}
-
-void wake_one(WorkerPool& pool) {
-    if (pool.idle) signal(pool, *pool.idle);
-}
-
-// Returns once another thread has signalled `self`; the caller re-examines the pool.
-void sleep(WorkerPool& pool, Worker& self, Lock& held) {
-    self.signaled = false;
-    self.idle = true;
-    self.prev_idle = nullptr;
-    self.next_idle = pool.idle;
-    if (pool.idle) pool.idle->prev_idle = &self;
-    pool.idle = &self;
-    self.wake.wait(held, [&] { return self.signaled; });
-}
-
-// Runs a job taken from the queue (lock released meanwhile) and reports it done.
-void execute(WorkerPool& pool, Worker& self, PoolJob& job, Lock& held) {
-    held.unlock();
-    job.run(job, self, job.offered_by != &self);
-    if (OutsideWaiter* outside = job.outside) {
-        // The caller's frame, job included, may vanish as soon as it sees `done`; nothing
-        // of the job or the waiter is touched after the notification and the unlock.
-        {
-            std::lock_guard<std::mutex> guard(outside->lock);
-            outside->done = true;
-            outside->wake.notify_one();
-        }
-        held.lock();
-        return;
-    }
-    held.lock();
-    job.done = true;
-    if (job.waiter) signal(pool, *job.waiter);
-}
-
-void work_loop(Worker& self) noexcept {
-    WorkerPool& pool = *self.pool;
-    Lock held(pool.lock);
-    for (;;) {
-        if (pool.stopping) return;
-        if (PoolJob* job = pool.head) {
-            // The oldest job is the largest piece of work left.
-            unlink(pool, *job);
-            execute(pool, self, *job, held);
-            continue;
-        }
-        sleep(pool, self, held);
-    }
-}
-
-void* worker_main(void* arg) {
-    auto& self = *static_cast<Worker*>(arg);
-    this_worker = &self;
-    work_loop(self);
-    return nullptr;
-}
+// In the initial-exec model the pointer lives in the static block that every thread gets
+// when it starts; the default model for a shared library allocates per-thread storage
+// lazily on first touch, and glibc ends the process when that allocation fails.
+__attribute__((tls_model("initial-exec"))) thread_local Worker* this_worker = nullptr;
 
 struct ThreadAttr {
     pthread_attr_t attr;
@@ -150,121 +34,147 @@ struct ThreadAttr {
     ThreadAttr& operator=(const ThreadAttr&) = delete;
 };
 
-constexpr const char* not_initialized = "The global thread pool has not been initialized.";
+// Pools whose start failed. Workers that were told to stop may still be reading such a
+// pool on their way out, so it is never freed; it is kept reachable (for leak checkers)
+// on a list that needs neither a lock nor memory.
+std::atomic<WorkerPool*> abandoned_pools{nullptr};
 
 }  // namespace
 
-std::string pool_start_failure(int os_error) {
-    return std::string(not_initialized) + ": ThreadPoolBuildError { kind: IOError, error: \"" +
-           std::system_category().message(os_error) + " (os error " + std::to_string(os_error) +
-           ")\" }";
+WorkerPool::WorkerPool(std::size_t threads) : threads_(threads), workers_(new Worker[threads]) {
+    for (std::size_t i = 0; i < threads; ++i) workers_[i].pool = this;
 }
 
-std::string pool_already_failed() {
-    return std::string(not_initialized) +
-           ": ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }";
-}
-
-PoolBuild build_worker_pool(std::size_t threads, StartThread start) noexcept {
-    // Deliberately never freed: detached workers use it for as long as the process lives.
-    auto* pool = new WorkerPool(threads);
+PoolBuild WorkerPool::build(std::size_t threads, StartThread start) noexcept {
+    WorkerPool* pool = nullptr;
+    try {
+        pool = new WorkerPool(threads);
+    } catch (const std::bad_alloc&) {
+        return {nullptr, ENOMEM};
+    }
     ThreadAttr attr;
     int error = attr.error;
     for (std::size_t i = 0; error == 0 && i < threads; ++i) {
         pthread_t id;
-        error = start(&id, &attr.attr, &worker_main, &pool->workers[i]);
+        error = start(&id, &attr.attr, &worker_main, &pool->workers_[i]);
     }
     if (error == 0) return {pool, 0};
-    {
-        Lock held(pool->lock);
-        pool->stopping = true;
-        while (pool->idle) signal(*pool, *pool->idle);
-    }
-    // Workers that were told to stop may still be reading the pool on their way out, so it
-    // is kept, and kept reachable, for the rest of the process.
-    static std::mutex abandoned_lock;
-    static auto* const abandoned = new (std::nothrow) std::vector<WorkerPool*>();
-    std::lock_guard<std::mutex> guard(abandoned_lock);
-    try {
-        if (abandoned) abandoned->push_back(pool);
-    } catch (...) {
-        // Without room to remember it, the pool is simply never freed.
+    pool->stop_started_workers();
+    pool->next_abandoned_ = abandoned_pools.load();
+    while (!abandoned_pools.compare_exchange_weak(pool->next_abandoned_, pool)) {
     }
     return {nullptr, error};
 }
 
-WorkerPool& global_worker_pool() {
-    // One pool per process. A child made by fork() is a new process whose copy of the
-    // pool has no threads left (work handed to it would never run), so the child makes a
-    // pool of its own at its first call, as any process does.
-    struct Global {
-        std::mutex lock;
-        pid_t owner = 0;  // the process that made `pool`, or failed to
-        WorkerPool* pool = nullptr;
-    };
-    static Global global;
-    std::lock_guard<std::mutex> guard(global.lock);
-    const pid_t self = ::getpid();
-    if (global.owner == self) {
-        if (global.pool) return *global.pool;
-        throw std::runtime_error(pool_already_failed());
+void WorkerPool::stop_started_workers() noexcept {
+    Lock held(lock_);
+    stopping_ = true;
+    while (Worker* idle = idle_.front()) signal(*idle);
+}
+
+Worker* WorkerPool::current_worker() const noexcept {
+    return this_worker && this_worker->pool == this ? this_worker : nullptr;
+}
+
+void* WorkerPool::worker_main(void* worker) noexcept {
+    auto& self = *static_cast<Worker*>(worker);
+    this_worker = &self;
+    self.pool->work_loop(self);
+    return nullptr;
+}
+
+void WorkerPool::work_loop(Worker& self) noexcept {
+    Lock held(lock_);
+    for (;;) {
+        if (stopping_) return;
+        if (PoolJob* job = queue_.front()) {
+            // The oldest job is the largest piece of work left.
+            queue_.remove(*job);
+            execute(self, *job, held);
+            continue;
+        }
+        sleep(self, held);
     }
-    global.owner = self;
-    const PoolBuild build = build_worker_pool(pool_thread_count());
-    global.pool = build.pool;
-    if (global.pool) return *global.pool;
-    throw std::runtime_error(pool_start_failure(build.os_error));
 }
 
-std::size_t pool_size(const WorkerPool& pool) noexcept { return pool.threads; }
-
-Worker* current_worker(const WorkerPool& pool) noexcept {
-    return this_worker && this_worker->pool == &pool ? this_worker : nullptr;
+// Runs a job taken from the queue (lock released meanwhile) and reports it done.
+void WorkerPool::execute(Worker& self, PoolJob& job, Lock& held) noexcept {
+    held.unlock();
+    job.body(job, self, job.offered_by != &self);
+    if (OutsideWaiter* outside = job.outside) {
+        // The caller's frame, job included, may vanish as soon as it sees `done`; nothing
+        // of the job or the waiter is touched after the notification and the unlock.
+        {
+            std::lock_guard<std::mutex> guard(outside->lock);
+            outside->done = true;
+            outside->wake.notify_one();
+        }
+        held.lock();
+        return;
+    }
+    held.lock();
+    job.done = true;
+    if (job.waiter) signal(*job.waiter);
 }
 
-void run_from_outside(WorkerPool& pool, PoolJob& job) noexcept {
+// Returns once another thread has signalled `self`; the caller re-examines the pool.
+void WorkerPool::sleep(Worker& self, Lock& held) noexcept {
+    self.signaled = false;
+    idle_.push_front(self);
+    self.wake.wait(held, [&] { return self.signaled; });
+}
+
+void WorkerPool::signal(Worker& worker) noexcept {
+    if (idle_.contains(worker)) idle_.remove(worker);
+    worker.signaled = true;
+    worker.wake.notify_one();
+}
+
+void WorkerPool::wake_one() noexcept {
+    if (Worker* idle = idle_.front()) signal(*idle);
+}
+
+void WorkerPool::run_from_outside(PoolJob& job) noexcept {
     OutsideWaiter waiter;
     job.outside = &waiter;
     job.offered_by = nullptr;
     {
-        Lock held(pool.lock);
-        push_back(pool, job);
-        wake_one(pool);
+        Lock held(lock_);
+        queue_.push_back(job);
+        wake_one();
     }
     Lock held(waiter.lock);
     waiter.wake.wait(held, [&] { return waiter.done; });
 }
 
-void offer(Worker& self, PoolJob& job) noexcept {
-    WorkerPool& pool = *self.pool;
+void WorkerPool::offer(Worker& self, PoolJob& job) noexcept {
     job.offered_by = &self;
-    Lock held(pool.lock);
-    push_back(pool, job);
-    wake_one(pool);
+    Lock held(lock_);
+    queue_.push_back(job);
+    wake_one();
 }
 
-void finish(Worker& self, PoolJob& job) noexcept {
-    WorkerPool& pool = *self.pool;
-    Lock held(pool.lock);
-    if (job.queued) {
-        unlink(pool, job);
+void WorkerPool::finish(Worker& self, PoolJob& job) noexcept {
+    Lock held(lock_);
+    if (queue_.contains(job)) {
+        queue_.remove(job);
         held.unlock();
-        job.run(job, self, false);
+        job.body(job, self, false);
         return;
     }
     while (!job.done) {
-        if (PoolJob* other = pool.tail) {
+        if (PoolJob* other = queue_.back()) {
             // The newest job is the smallest, so helping delays our own return the least.
-            unlink(pool, *other);
-            execute(pool, self, *other, held);
+            queue_.remove(*other);
+            execute(self, *other, held);
             continue;
         }
         job.waiter = &self;
-        sleep(pool, self, held);
+        sleep(self, held);
         job.waiter = nullptr;
     }
     // A wake-up meant for queued work may have reached us; pass it on.
-    if (pool.head) wake_one(pool);
+    if (!queue_.empty()) wake_one();
 }
 
 }  // namespace vornu

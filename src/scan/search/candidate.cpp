@@ -1,3 +1,4 @@
+// The closer look at a place where "import " or "from " may begin a line.
 #include "scan/search/candidate.hpp"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The table of search kernels and the choice of one per process.
 #include "scan/search/kernel.hpp"
 
 #include <array>

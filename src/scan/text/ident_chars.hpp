@@ -1,3 +1,4 @@
+// The bytes that may start and continue a module name.
 #pragma once
 
 #include <array>

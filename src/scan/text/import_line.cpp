@@ -1,3 +1,4 @@
+// The line recogniser, for whole lines and for lines that a read cut.
 #include "scan/text/import_line.hpp"
 
 #include <cstring>
@@ -83,7 +84,11 @@ LineVerdict recognise_line(std::string_view line, bool complete) {
         if (may_go_on(q)) return undecided(keyword, token);
         return {};
     }
-    if (q == end && !complete) return undecided(keyword, token);
+    if (q == end && !complete) {
+        LineVerdict verdict = undecided(keyword, token);
+        verdict.in_name = true;
+        return verdict;
+    }
 
     LineVerdict verdict;
     verdict.kind = LineVerdict::name;

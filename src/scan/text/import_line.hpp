@@ -1,3 +1,4 @@
+// Which top-level module one line of Python source imports, if any.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,8 @@ struct LineVerdict {
     std::string_view keyword;  // "import ", "from " or empty, for `undecided`
     std::size_t resume_at = 0; // for `undecided`: the rest of the line that still matters
                                // is `keyword` followed by the line from this offset on
+    bool in_name = false;      // for `undecided`: the line ends inside a name, which is all
+                               // of the line from `resume_at` on
 };
 
 // With `complete`, the line is whole and the verdict is never `undecided`.

@@ -1,3 +1,4 @@
+// The Unicode White_Space characters, recognised in their UTF-8 form.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// Strict UTF-8 validation of a text or of a piece of one.
 #include "scan/text/utf8.hpp"
 
 #include <cstdint>

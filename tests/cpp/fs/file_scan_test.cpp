@@ -1,49 +1,48 @@
+#include "scan/fs/file_scan.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "scan/text/import_line.hpp"
-#include "scan/fs/file_scan.hpp"
 #include "scan/fs/unique_fd.hpp"
-#include "scan/text/utf8.hpp"
+#include "support/allocation_meter.hpp"
+#include "support/line_reference.hpp"
 #include "support/temp_tree.hpp"
 
+namespace vornu {
 namespace {
 
-using vornu::NameSet;
+std::vector<const SearchKernel*> supported_kernels() {
+    std::vector<const SearchKernel*> found;
+    for (const SearchKernel& kernel : search_kernels())
+        if (kernel.supported()) found.push_back(&kernel);
+    return found;
+}
 
-// The file's names the slow way: whole-file validation, then line by line.
-NameSet reference(const std::string& text) {
-    NameSet names;
-    if (!vornu::is_valid_utf8(text)) return names;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r' && end < text.size()) line.pop_back();
-        if (auto name = vornu::import_root_of_line(line)) names.insert(*name);
-        start = end + 1;
+const std::vector<std::size_t> chunks = {1, 2, 3, 4, 5, 7, 8, 13, 64, LineBuffer::default_chunk};
+
+// Every test below reads files with every kernel that this processor supports.
+class FileScan : public testing::TestWithParam<const SearchKernel*> {
+protected:
+    TempTree tree;
+
+    NameSet scan_text(const std::string& text, std::size_t chunk, NameSet names = {},
+                      const SearchKernel* kernel = nullptr) {
+        const std::string file = tree.write("f.py", text);
+        const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        ScanScratch scratch(chunk);
+        NameCollector collector{std::move(names)};
+        scan_python_file(fd.get(), collector, scratch, kernel ? *kernel : *GetParam());
+        return std::move(collector.names);
     }
-    return names;
-}
+};
 
-NameSet scan_text(const TempTree& tree, const std::string& text, std::size_t chunk,
-                  NameSet names = {}) {
-    const std::string file = tree.write("f.py", text);
-    const vornu::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    vornu::FileScratch scratch(chunk);
-    vornu::NameCollector collector{std::move(names)};
-    vornu::scan_python_file(fd.get(), collector, scratch);
-    return std::move(collector.names);
-}
-
-const std::vector<std::size_t> chunks = {1, 2, 3, 4, 5, 7, 8, 13, 64, vornu::FileScratch::default_chunk};
-
-TEST(ScanPythonFile, FileRulesHoldWhateverThePieceSize) {
+TEST_P(FileScan, FileRulesHoldWhateverThePieceSize) {
+    const std::string pad(52, '#');
     const std::vector<std::pair<std::string, NameSet>> cases = {
         {"", {}},
         {"import os", {"os"}},
@@ -55,62 +54,107 @@ TEST(ScanPythonFile, FileRulesHoldWhateverThePieceSize) {
         {"import good\n# \xC3\n", {}},
         {"import good\n# \xE2\x82", {}},           // cut character at the very end
         {"import good\n\xED\xA0\x80\n", {}},
+        {"import os\n" + pad + "\n\xC3", {}},       // 64 bytes, the last cut
+        {"import os\n" + pad + "#\xFF", {}},
+        {"import os\n" + std::string(65590 - 10, '#') + "\n" + pad.substr(0, 8) + "\xC3", {}},
         {"import \xC2\xA0spaced\n", {"spaced"}},
         {"    import nested.mod as m\n\tfrom pkg.sub import x\n", {"nested", "pkg"}},
         {"import verylongname_" + std::string(300, 'x') + "\n", {"verylongname_" + std::string(300, 'x')}},
+        {"import verylongname_" + std::string(300, 'x') + "\xE2\x80\x80 as y\n", {"verylongname_" + std::string(300, 'x')}},
+        {"import verylongname_" + std::string(300, 'x') + "\xE2\x82\xAC\n", {}},
         {std::string(1000, ' ') + "import after_spaces", {"after_spaces"}},
         {"import" + std::string(1000, ' ') + "after_gap\n", {"after_gap"}},
         {"x" + std::string(5000, 'y') + " import not_first\nimport next_line\n", {"next_line"}},
         {"import last_line_without_feed\r", {"last_line_without_feed"}},
     };
     for (const auto& [text, expected] : cases) {
-        TempTree tree;
         for (std::size_t chunk : chunks)
-            EXPECT_EQ(scan_text(tree, text, chunk), expected)
-                << testing::PrintToString(text) << " chunk " << chunk;
+            EXPECT_EQ(scan_text(text, chunk), expected) << testing::PrintToString(text.substr(0, 80)) << " chunk " << chunk;
     }
 }
 
-TEST(ScanPythonFile, AnInvalidFileLeavesTheSetAsItWas) {
-    TempTree tree;
+TEST_P(FileScan, AnInvalidFileLeavesTheSetAsItWas) {
     for (std::size_t chunk : chunks) {
         const NameSet before = {"kept"};
-        EXPECT_EQ(scan_text(tree, "import kept\nimport added\n\xFF", chunk, before), before);
-        EXPECT_EQ(scan_text(tree, "import added\n", chunk, before), (NameSet{"added", "kept"}));
+        EXPECT_EQ(scan_text("import kept\nimport added\n\xFF", chunk, before), before);
+        EXPECT_EQ(scan_text("import added\n", chunk, before), (NameSet{"added", "kept"}));
     }
 }
 
-TEST(ScanPythonFile, RandomFilesMatchTheLineByLineReading) {
+TEST_P(FileScan, RandomFilesMatchTheLineByLineReading) {
     const std::vector<std::string> pieces = {
         "import ", "from ", "import", "os", "a.b", "_x", "9", ".", " ", "   ", "\t", "\n",
         "\r\n", "\r", "\xC2\xA0", "\xE2\x80\x80", "\xE3\x80\x80", "caf\xC3\xA9", "x = 1",
         "\xF0\x9F\x98\x80", "longer_identifier_name"};
     std::mt19937 random(7);
-    TempTree tree;
     for (int round = 0; round < 300; ++round) {
         std::string text;
         const int count = static_cast<int>(random() % 80);
         for (int i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
         if (random() % 10 == 0) text.insert(random() % (text.size() + 1), 1, '\xC3');
-        const NameSet expected = reference(text);
+        const NameSet expected = reference_file_names(text);
         for (std::size_t chunk : chunks)
-            ASSERT_EQ(scan_text(tree, text, chunk), expected)
-                << testing::PrintToString(text) << " chunk " << chunk;
+            ASSERT_EQ(scan_text(text, chunk), expected) << testing::PrintToString(text) << " chunk " << chunk;
     }
 }
 
-TEST(ScanPythonFile, LargeFileStreamsThroughASmallBuffer) {
-    TempTree tree;
+INSTANTIATE_TEST_SUITE_P(Supported, FileScan, testing::ValuesIn(supported_kernels()),
+                         [](const testing::TestParamInfo<const SearchKernel*>& info) {
+                             return std::string(info.param->name);
+                         });
+
+// The widest kernel, with a count of the bytes it is given to search or check.
+std::atomic<std::size_t> bytes_looked_at{0};
+Utf8Verdict counted_find_imports(std::string_view text, Heads& heads) {
+    bytes_looked_at += text.size();
+    return active_search_kernel().find_imports(text, heads);
+}
+Utf8Check counted_check_utf8(std::string_view text) {
+    bytes_looked_at += text.size();
+    return active_search_kernel().check_utf8(text);
+}
+bool always() noexcept { return true; }
+const SearchKernel counting{"counting", &always, &counted_find_imports, &counted_check_utf8};
+
+class FileScanCost : public FileScan {};
+
+// However the pieces fall, a line that never ends (one enormous name) costs each byte a
+// bounded number of looks, and the names of a large file wait to be added once each.
+TEST_F(FileScanCost, AnEnormousNameIsLookedAtAFewTimesPerByte) {
+    const std::string name = "a" + std::string(4 << 20, 'b');
+    for (std::size_t chunk : {std::size_t{4096}, LineBuffer::default_chunk}) {
+        for (const std::string& text : {"import " + name, "import " + name + "\n", "import " + name + ".x\n"}) {
+            bytes_looked_at = 0;
+            EXPECT_EQ(scan_text(text, chunk, {}, &counting), NameSet{name});
+            EXPECT_LE(bytes_looked_at.load(), 3 * text.size()) << "chunk " << chunk;
+        }
+    }
+}
+
+TEST_F(FileScanCost, NamesWaitingForTheEndOfALargeFileAreHeldOnce) {
     std::string text;
-    for (int i = 0; i < 200000; ++i) text += "    value = compute(" + std::to_string(i) + ")  # caf\xC3\xA9\n";
-    text += "import at_the_end\n";
-    vornu::FileScratch scratch(4096);
-    const std::string file = tree.write("big.py", text);
-    const vornu::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    vornu::NameCollector names;
-    vornu::scan_python_file(fd.get(), names, scratch);
-    EXPECT_EQ(names.names, (NameSet{"at_the_end"}));
-    EXPECT_LT(scratch.capacity, 4 * 4096u);
+    for (int i = 0; text.size() < (16u << 20); ++i) text += "import a\nfrom b" + std::to_string(i % 100) + " import c\n";
+    for (bool valid : {true, false}) {
+        const std::string file = tree.write("big.py", valid ? text : text + "\xFF");
+        const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        ScanScratch scratch;
+        NameCollector names;
+        const std::size_t peak = allocation_meter::peak_during([&] { scan_python_file(fd.get(), names, scratch); });
+        EXPECT_LT(peak, 512u << 10) << "bytes";
+        EXPECT_EQ(names.names.size(), valid ? 101u : 0u);
+    }
+}
+
+TEST(LineBufferSize, GivesBackTheRoomOfAnEnormousLine) {
+    TempTree tree;
+    const std::string file = tree.write("f.py", "import a" + std::string(1 << 20, 'b') + "\n");
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    ScanScratch scratch(4096);
+    NameCollector names;
+    scan_python_file(fd.get(), names, scratch);
+    EXPECT_EQ(names.names.size(), 1u);
+    EXPECT_LT(scratch.lines.capacity(), 4 * 4096u);
 }
 
 }  // namespace
+}  // namespace vornu

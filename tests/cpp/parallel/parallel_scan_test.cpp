@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "scan/parallel/global_pool.hpp"
 #include "scan/parallel/parallel_scan.hpp"
 #include "scan/scan.hpp"
 #include "support/temp_tree.hpp"
@@ -27,7 +30,7 @@ WorkerPool& pool_of(std::size_t threads) {
     std::lock_guard<std::mutex> guard(lock);
     WorkerPool*& pool = pools[threads];
     if (!pool) {
-        const PoolBuild build = build_worker_pool(threads);
+        const PoolBuild build = WorkerPool::build(threads);
         if (!build.pool) throw std::runtime_error(pool_start_failure(build.os_error));
         pool = build.pool;
     }
@@ -45,7 +48,7 @@ std::string cat(std::string_view a, std::string_view b, std::string_view c = {})
 }
 
 // A deterministic stand-in for the scan of one root: "r<n>" yields m<n>, m<n % 7> and "all".
-NameSet names_of_number(std::string_view root) {
+NameSet names_of_number(std::string_view root, ScanScratch&) {
     const std::string number(root.substr(1));
     const int n = std::atoi(number.c_str());
     return {"all", cat("m", number), cat("m", std::to_string(n % 7))};
@@ -58,8 +61,9 @@ std::vector<std::string> numbered_roots(int count) {
 }
 
 NameSet union_in_sequence(std::span<const std::string> roots, ScanOne scan_one) {
+    ScanScratch scratch;
     NameSet names;
-    for (const std::string& root : roots) merge_names(names, scan_one(root));
+    for (const std::string& root : roots) merge_names(names, scan_one(root, scratch));
     return names;
 }
 
@@ -181,7 +185,7 @@ TEST(ScanRootsWith, RealTreesGiveTheSameSetForEveryThreadCount) {
 
 // A per-root scan that itself scans a list on the same pool, from inside a worker.
 WorkerPool* nested_pool = nullptr;
-NameSet nested_scan(std::string_view root) {
+NameSet nested_scan(std::string_view root, ScanScratch&) {
     const auto inner = numbered_roots(12);
     NameSet names = scan_roots_with(inner, &names_of_number, *nested_pool);
     names.emplace(root);
@@ -210,7 +214,7 @@ std::vector<std::string> failing;
 std::vector<std::string> attempted;
 std::atomic<std::size_t> completed{0};
 
-NameSet failing_scan(std::string_view root) {
+NameSet failing_scan(std::string_view root, ScanScratch& scratch) {
     {
         std::lock_guard<std::mutex> guard(record_lock);
         attempted.emplace_back(root);
@@ -218,7 +222,7 @@ NameSet failing_scan(std::string_view root) {
             throw Failure(cat("failed at ", root));
         }
     }
-    NameSet names = names_of_number(root);
+    NameSet names = names_of_number(root, scratch);
     completed.fetch_add(1);
     return names;
 }
@@ -359,6 +363,66 @@ TEST(ScanRoots, AForkedChildScansWithAPoolOfItsOwn) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     EXPECT_EQ(scan_roots(roots), expected);
+}
+
+// A descendant that a fork gives the very pid of the process that made the pool must still
+// make a pool of its own. In a fresh pid namespace, the maker P scans (making the pool),
+// forks C and exits; C sets the namespace's last pid so that its next child G gets P's pid.
+int scan_as_pid_reuser(const std::vector<std::string>& roots, const NameSet& expected) {
+    const pid_t maker = ::fork();
+    if (maker == 0) {
+        if (scan_roots(roots) != expected) ::_exit(1);
+        const pid_t maker_pid = ::getpid();
+        if (::fork() != 0) ::_exit(0);
+        while (::getppid() == maker_pid) ::usleep(1000);
+        const int last_pid = ::open("/proc/sys/kernel/ns_last_pid", O_WRONLY | O_CLOEXEC);
+        const std::string text = std::to_string(maker_pid - 1);
+        if (last_pid < 0 || ::write(last_pid, text.data(), text.size()) < 0) ::_exit(77);
+        const pid_t reuser = ::fork();
+        if (reuser == 0) {
+            ::alarm(30);  // a hang ends the reuser with SIGALRM
+            if (::getpid() != maker_pid) ::_exit(77);
+            ::_exit(scan_roots(roots) == expected ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(reuser, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+    }
+    // This process is the namespace's first: it reaps C, whose status is the verdict.
+    int verdict = 2;
+    for (int status; ::wait(&status) > 0;) {
+        if (WIFEXITED(status) && WEXITSTATUS(status) != 0) verdict = WEXITSTATUS(status);
+        else if (!WIFEXITED(status)) verdict = 2;
+        else if (verdict == 2) verdict = 0;
+    }
+    return verdict;
+}
+
+TEST(ScanRoots, ADescendantWithTheMakersPidMakesAPoolOfItsOwn) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer does not support starting threads after a multi-threaded fork";
+#endif
+    TempTree tree;
+    std::vector<std::string> roots;
+    for (int i = 0; i < 4; ++i) {
+        roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"), cat("import n", std::to_string(i), "\n")));
+    }
+    const NameSet expected = union_in_sequence(roots, &scan_root);
+    const pid_t outer = ::fork();
+    ASSERT_GE(outer, 0);
+    if (outer == 0) {
+        if (::unshare(CLONE_NEWPID) != 0) ::_exit(77);
+        const pid_t first = ::fork();
+        if (first == 0) ::_exit(scan_as_pid_reuser(roots, expected));
+        int status = 0;
+        ::waitpid(first, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(outer, &status, 0), outer);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no pid namespace of our own here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -1,10 +1,20 @@
+// The two kinds of failure that travel up to the module boundary: a Python exception, and
+// an internal failure that reaches Python as "pyo3_runtime.PanicException".
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 #include "module/strong_ref.hpp"
 
 namespace vornu::py {
+
+// A failure that is not a Python exception. It reaches Python only at the boundary
+// guard, as a "pyo3_runtime.PanicException" carrying what().
+class InternalFailure : public std::runtime_error {
+public:
+    explicit InternalFailure(const std::string& text) : std::runtime_error(text) {}
+};
 
 // A Python exception travelling up to the boundary guard as a C++ exception. It owns
 // the exception object, so the interpreter's error indicator stays clear while C++

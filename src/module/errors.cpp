@@ -1,9 +1,9 @@
-#include "module/python_error.hpp"
+// Fetching and making Python exceptions, and resuming a PanicException that came back.
+#include "module/errors.hpp"
 
 #include <cstdio>
 
-#include "module/internal_failure.hpp"
-#include "module/panic_exception.hpp"
+#include "module/boundary_guard.hpp"
 
 namespace vornu::py {
 namespace {
