@@ -10,7 +10,7 @@ struct UniqueFd {
     int fd = -1;
 
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd(fd) {}
+    explicit UniqueFd(int owned) : fd(owned) {}
     UniqueFd(UniqueFd&& other) noexcept : fd(other.release()) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
         reset(other.release());

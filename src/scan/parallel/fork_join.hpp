@@ -15,7 +15,7 @@ template <class Function>
 struct FunctionJob : PoolJob {
     using Result = std::invoke_result_t<Function&, Worker&, bool>;
 
-    explicit FunctionJob(Function& function) noexcept : PoolJob(&run), function(function) {}
+    explicit FunctionJob(Function& wrapped) noexcept : PoolJob(&run), function(wrapped) {}
 
     // The result, or the failure rethrown on the thread that asks.
     Result take() {

@@ -9,7 +9,7 @@ namespace vornu {
 
 struct OutsideWaiter {
     std::mutex lock;
-    std::condition_variable wake;
+    std::condition_variable bell;
     bool done = false;
 };
 
@@ -69,7 +69,7 @@ PoolBuild WorkerPool::build(std::size_t threads, StartThread start) noexcept {
 void WorkerPool::stop_started_workers() noexcept {
     Lock held(lock_);
     stopping_ = true;
-    while (Worker* idle = idle_.front()) signal(*idle);
+    while (Worker* idle = idle_.front()) ring(*idle);
 }
 
 Worker* WorkerPool::current_worker() const noexcept {
@@ -93,7 +93,7 @@ void WorkerPool::work_loop(Worker& self) noexcept {
             execute(self, *job, held);
             continue;
         }
-        sleep(self, held);
+        sleep_until_rung(self, held);
     }
 }
 
@@ -107,31 +107,31 @@ void WorkerPool::execute(Worker& self, PoolJob& job, Lock& held) noexcept {
         {
             std::lock_guard<std::mutex> guard(outside->lock);
             outside->done = true;
-            outside->wake.notify_one();
+            outside->bell.notify_one();
         }
         held.lock();
         return;
     }
     held.lock();
     job.done = true;
-    if (job.waiter) signal(*job.waiter);
+    if (job.waiter) ring(*job.waiter);
 }
 
-// Returns once another thread has signalled `self`; the caller re-examines the pool.
-void WorkerPool::sleep(Worker& self, Lock& held) noexcept {
-    self.signaled = false;
+// Returns once another thread has rung `self`; the caller re-examines the pool.
+void WorkerPool::sleep_until_rung(Worker& self, Lock& held) noexcept {
+    self.rung = false;
     idle_.push_front(self);
-    self.wake.wait(held, [&] { return self.signaled; });
+    self.bell.wait(held, [&] { return self.rung; });
 }
 
-void WorkerPool::signal(Worker& worker) noexcept {
+void WorkerPool::ring(Worker& worker) noexcept {
     if (idle_.contains(worker)) idle_.remove(worker);
-    worker.signaled = true;
-    worker.wake.notify_one();
+    worker.rung = true;
+    worker.bell.notify_one();
 }
 
-void WorkerPool::wake_one() noexcept {
-    if (Worker* idle = idle_.front()) signal(*idle);
+void WorkerPool::ring_an_idle_worker() noexcept {
+    if (Worker* idle = idle_.front()) ring(*idle);
 }
 
 void WorkerPool::run_from_outside(PoolJob& job) noexcept {
@@ -141,17 +141,17 @@ void WorkerPool::run_from_outside(PoolJob& job) noexcept {
     {
         Lock held(lock_);
         queue_.push_back(job);
-        wake_one();
+        ring_an_idle_worker();
     }
     Lock held(waiter.lock);
-    waiter.wake.wait(held, [&] { return waiter.done; });
+    waiter.bell.wait(held, [&] { return waiter.done; });
 }
 
 void WorkerPool::offer(Worker& self, PoolJob& job) noexcept {
     job.offered_by = &self;
     Lock held(lock_);
     queue_.push_back(job);
-    wake_one();
+    ring_an_idle_worker();
 }
 
 void WorkerPool::finish(Worker& self, PoolJob& job) noexcept {
@@ -170,11 +170,11 @@ void WorkerPool::finish(Worker& self, PoolJob& job) noexcept {
             continue;
         }
         job.waiter = &self;
-        sleep(self, held);
+        sleep_until_rung(self, held);
         job.waiter = nullptr;
     }
     // A wake-up meant for queued work may have reached us; pass it on.
-    if (!queue_.empty()) wake_one();
+    if (!queue_.empty()) ring_an_idle_worker();
 }
 
 }  // namespace vornu

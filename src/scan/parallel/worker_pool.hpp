@@ -16,12 +16,12 @@ namespace vornu {
 struct WorkerPool;
 struct OutsideWaiter;
 
-// One thread of a pool. A sleeping worker waits on its own condition variable (under the
-// pool's lock), so that a wake-up can be aimed at one thread.
+// One thread of a pool. A sleeping worker waits on its own bell (under the pool's lock),
+// so that a wake-up can be aimed at one thread.
 struct Worker {
     WorkerPool* pool = nullptr;
-    std::condition_variable wake;
-    bool signaled = false;
+    std::condition_variable bell;
+    bool rung = false;
     ListLink<Worker> idle_link;
 };
 
@@ -33,7 +33,7 @@ struct PoolJob {
     // the job (always true for a job handed in from outside the pool).
     using Body = void (*)(PoolJob& job, Worker& worker, bool moved) noexcept;
 
-    explicit PoolJob(Body body) noexcept : body(body) {}
+    explicit PoolJob(Body run) noexcept : body(run) {}
     PoolJob(const PoolJob&) = delete;
     PoolJob& operator=(const PoolJob&) = delete;
 
@@ -87,9 +87,9 @@ private:
     static void* worker_main(void* worker) noexcept;
     void work_loop(Worker& self) noexcept;
     void execute(Worker& self, PoolJob& job, Lock& held) noexcept;
-    void sleep(Worker& self, Lock& held) noexcept;
-    void signal(Worker& worker) noexcept;
-    void wake_one() noexcept;
+    void sleep_until_rung(Worker& self, Lock& held) noexcept;
+    void ring(Worker& worker) noexcept;
+    void ring_an_idle_worker() noexcept;
     void stop_started_workers() noexcept;
 
     std::mutex lock_;

@@ -99,8 +99,8 @@ TEST_P(FileScan, RandomFilesMatchTheLineByLineReading) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Supported, FileScan, testing::ValuesIn(supported_kernels()),
-                         [](const testing::TestParamInfo<const SearchKernel*>& info) {
-                             return std::string(info.param->name);
+                         [](const testing::TestParamInfo<const SearchKernel*>& kernel) {
+                             return std::string(kernel.param->name);
                          });
 
 // The widest kernel, with a count of the bytes it is given to search or check.

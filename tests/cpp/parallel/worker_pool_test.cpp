@@ -102,7 +102,7 @@ TEST(RunInPool, RunsOnAWorkerAndReturnsWhenDone) {
     ASSERT_NE(build.pool, nullptr);
     WorkerPool& pool = *build.pool;
     const auto [on_worker, moved] =
-        run_in_pool(pool, [&](Worker& self, bool moved) { return std::pair(pool.current_worker() == &self, moved); });
+        run_in_pool(pool, [&](Worker& self, bool was_moved) { return std::pair(pool.current_worker() == &self, was_moved); });
     EXPECT_TRUE(on_worker);
     EXPECT_TRUE(moved);
     EXPECT_THROW(run_in_pool(pool, [](Worker&, bool) -> int { throw std::runtime_error("x"); }), std::runtime_error);

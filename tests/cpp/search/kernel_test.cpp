@@ -125,8 +125,8 @@ TEST_P(Kernel, TheEndOfTheTextIsCheckedWhereverItFalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Supported, Kernel, testing::ValuesIn(supported_kernels()),
-                         [](const testing::TestParamInfo<const SearchKernel*>& info) {
-                             return std::string(info.param->name);
+                         [](const testing::TestParamInfo<const SearchKernel*>& kernel) {
+                             return std::string(kernel.param->name);
                          });
 
 TEST(KernelChoice, WidestSupportedUnlessAnotherSupportedOneIsForced) {
