@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/fs/read_floor.hpp"
 #include "scan/fs/tree_walk.hpp"
 #include "scan/fs/unique_fd.hpp"
 #include "scan/scan.hpp"
@@ -230,6 +231,16 @@ TEST(ScanRoot, ALargeFileStreamsThroughBoundedMemory) {
     rusage after{};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "kilobytes";
+}
+
+TEST(ScanRoot, TheFloorReadsExactlyTheFilesThatTheScanReads) {
+    TempTree tree;
+    tree.write("a.py", "import a\n");
+    tree.write("sub/b.py", std::string(100000, '#'));
+    tree.write("sub/c.txt", "not read");
+    tree.symlink("a.py", "sub/link.py");
+    vornu::ScanScratch scratch;
+    EXPECT_EQ(vornu::read_without_scanning(tree.path(), scratch), 9u + 100000u + 9u);
 }
 
 TEST(ScanRoot, NamesAreHeldOnceAndSorted) {

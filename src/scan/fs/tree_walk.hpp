@@ -1,31 +1,23 @@
 // The depth-first walk of one root that finds its Python source files.
 #pragma once
 
-#include <cstddef>
 #include <functional>
-#include <memory>
+#include <string>
 #include <string_view>
 
+#include "scan/fs/directory_stack.hpp"
+
 namespace vornu {
-
-// At most this many directories of one walk are open at once, however deep the tree.
-inline constexpr std::size_t max_open_directories = 10;
-
-// Directory listings, one buffer for each directory that may be open at once, reused from
-// walk to walk by the same scanning frame: a walk allocates nothing per directory.
-struct ListingBuffers {
-    static constexpr std::size_t size = 16 * 1024;
-    ListingBuffers();
-    ~ListingBuffers();
-    unsigned char* slot(std::size_t index);
-
-private:
-    std::unique_ptr<unsigned char[]> slots[max_open_directories];
-};
 
 // True if the last component of `path` has the extension "py" exactly: the part after
 // its last full stop, where a name that starts with its only full stop has none.
 bool has_python_extension(std::string_view path);
+
+// The type of the entry `name` of the directory open at `dir_fd` (or, when that is -1, at
+// `path`, the entry's whole path), as its listing gave it (`listed_type`), or found out with
+// a look at the entry itself where the listing did not say (DT_UNKNOWN). DT_UNKNOWN when
+// the entry cannot be inspected.
+unsigned char entry_type(int dir_fd, const char* name, const std::string& path, unsigned char listed_type);
 
 // Calls `visit` with an open descriptor of every Python source file under `root`: every
 // regular file (a symbolic link to one counts) whose extension is "py". `root` is used

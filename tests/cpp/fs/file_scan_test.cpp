@@ -73,12 +73,17 @@ TEST_P(FileScan, FileRulesHoldWhateverThePieceSize) {
     }
 }
 
-TEST_P(FileScan, AnInvalidFileLeavesTheSetAsItWas) {
+TEST_P(FileScan, AnInvalidOrUnreadableFileLeavesTheSetAsItWas) {
+    const NameSet before = {"kept"};
     for (std::size_t chunk : chunks) {
-        const NameSet before = {"kept"};
         EXPECT_EQ(scan_text("import kept\nimport added\n\xFF", chunk, before), before);
         EXPECT_EQ(scan_text("import added\n", chunk, before), (NameSet{"added", "kept"}));
     }
+    const UniqueFd directory(::open(tree.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ScanScratch scratch;
+    NameCollector collector{before};
+    scan_python_file(directory.get(), collector, scratch, *GetParam());
+    EXPECT_EQ(collector.names, before);
 }
 
 TEST_P(FileScan, RandomFilesMatchTheLineByLineReading) {
