@@ -34,7 +34,7 @@ def standard_libraries():
     return found
 
 
-KERNELS = ["avx2", "sse2", "scalar"]
+KERNELS = ["avx512", "avx2", "sse2", "scalar"]
 
 
 def native_scan(scanner, roots, kernel):

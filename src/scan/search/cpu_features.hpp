@@ -5,8 +5,7 @@ namespace vornu {
 
 struct CpuFeatures {
     bool avx2 = false;
-    bool avx512bw = false;    // 512-bit byte operations
-    bool avx512vbmi = false;  // byte permutes across a whole 512-bit vector
+    bool avx512bw = false;  // 512-bit byte operations, with the OS saving the registers
 };
 
 inline const CpuFeatures& cpu_features() {
@@ -16,7 +15,6 @@ inline const CpuFeatures& cpu_features() {
         __builtin_cpu_init();
         found.avx2 = __builtin_cpu_supports("avx2") != 0;
         found.avx512bw = __builtin_cpu_supports("avx512bw") != 0;
-        found.avx512vbmi = __builtin_cpu_supports("avx512vbmi") != 0;
 #endif
         return found;
     }();

@@ -17,6 +17,9 @@ Utf8Check check_utf8_sse2(std::string_view text);
 
 Utf8Verdict find_imports_avx2(std::string_view text, Heads& heads);
 Utf8Check check_utf8_avx2(std::string_view text);
+
+Utf8Verdict find_imports_avx512(std::string_view text, Heads& heads);
+Utf8Check check_utf8_avx512(std::string_view text);
 #endif
 
 }  // namespace vornu

@@ -1,26 +1,16 @@
-// UTF-8 validation of whole vectors at once, after the lookup method of Keiser and Lemire
-// ("Validating UTF-8 in less than one instruction per byte", 2021): every byte is
-// classified together with the one, two and three bytes before it through three 16-entry
-// tables, and any error leaves a bit set. Included only inside an AVX2 target region.
+// UTF-8 validation of 32 bytes at once with the lookup tables of utf8_lookup_tables.hpp.
+// Included only inside an AVX2 target region.
 #pragma once
 
 #include <immintrin.h>
 
+#include "scan/search/utf8_lookup_tables.hpp"
+
 namespace vornu::utf8_avx2 {
 
-#define VORNU_AVX2_INLINE __attribute__((always_inline)) inline
+using namespace utf8_lookup;
 
-// Error classes of a byte pair (first byte, second byte), one bit each.
-constexpr char too_short = 1 << 0;       // lead or ASCII, then lead or ASCII where a continuation must be
-constexpr char too_long = 1 << 1;        // ASCII, then continuation
-constexpr char overlong_3 = 1 << 2;      // E0, then 80..9F
-constexpr char too_large = 1 << 3;       // F4 then 90..BF, or F5..FF
-constexpr char surrogate = 1 << 4;       // ED, then A0..BF
-constexpr char overlong_2 = 1 << 5;      // C0 or C1, then continuation
-constexpr char too_large_1000 = 1 << 6;  // F5..FF, then 80..8F
-constexpr char overlong_4 = 1 << 6;      // F0, then 80..8F
-constexpr char two_conts = static_cast<char>(1 << 7);  // continuation after continuation, checked apart
-constexpr char carry = too_short | too_long | two_conts;
+#define VORNU_AVX2_INLINE __attribute__((always_inline)) inline
 
 VORNU_AVX2_INLINE __m256i table(const char (&entries)[16]) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(entries)));
@@ -38,38 +28,6 @@ VORNU_AVX2_INLINE __m256i earlier(__m256i input, __m256i previous) {
 
 // Non-zero bytes where `input`, preceded by `previous`, is not valid UTF-8.
 VORNU_AVX2_INLINE __m256i errors(__m256i input, __m256i previous) {
-    static constexpr char first_high[16] = {
-        too_long, too_long, too_long, too_long, too_long, too_long, too_long, too_long,
-        two_conts, two_conts, two_conts, two_conts,
-        too_short | overlong_2,
-        too_short,
-        too_short | overlong_3 | surrogate,
-        too_short | too_large | too_large_1000 | overlong_4};
-    static constexpr char first_low[16] = {
-        carry | overlong_3 | overlong_2 | overlong_4,
-        carry | overlong_2,
-        carry,
-        carry,
-        carry | too_large,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000 | surrogate,
-        carry | too_large | too_large_1000,
-        carry | too_large | too_large_1000};
-    static constexpr char second_high[16] = {
-        too_short, too_short, too_short, too_short, too_short, too_short, too_short, too_short,
-        too_long | overlong_2 | two_conts | overlong_3 | too_large_1000 | overlong_4,
-        too_long | overlong_2 | two_conts | overlong_3 | too_large,
-        too_long | overlong_2 | two_conts | surrogate | too_large,
-        too_long | overlong_2 | two_conts | surrogate | too_large,
-        too_short, too_short, too_short, too_short};
-
     const __m256i one_before = earlier<1>(input, previous);
     const __m256i special = _mm256_and_si256(
         _mm256_and_si256(_mm256_shuffle_epi8(table(first_high), high_nibbles(one_before)),
