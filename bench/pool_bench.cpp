@@ -126,7 +126,7 @@ std::uint64_t io_floor(const std::vector<std::string>& roots, int threads) {
         readers.emplace_back([&] {
             ScanScratch scratch;
             std::uint64_t own = 0;
-            for (std::size_t i; (i = next.fetch_add(1)) < roots.size();) own += read_without_scanning(roots[i], scratch);
+            for (std::size_t i; (i = next.fetch_add(1)) < roots.size();) own += read_without_scanning(roots[i], scratch, Floor::lean);
             bytes += own;
         });
     }

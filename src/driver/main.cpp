@@ -1,48 +1,73 @@
 // vornu-scan: prints the modules that the Python files under the given roots import,
-// one per line. With --floor it only reads the same files and prints the byte count;
-// with --time it also reports the time of the work itself on standard error.
+// one per line. With --floor or --lean-floor it only reads the same files (to their end,
+// or up to the size they were opened with) and prints the byte count; with --time it also
+// reports the time of the work itself on standard error, and with --kernel the search
+// kernel in use.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "scan/fs/read_floor.hpp"
 #include "scan/scan.hpp"
+#include "scan/search/kernel.hpp"
 
-int main(int argc, char** argv) {
-    bool floor = false;
+namespace {
+
+struct Options {
+    std::optional<vornu::Floor> floor;
     bool timed = false;
+    bool kernel = false;
     std::vector<std::string> roots;
+};
+
+std::optional<Options> parse(int argc, char** argv) {
+    Options options;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--floor") == 0) floor = true;
-        else if (std::strcmp(argv[i], "--time") == 0) timed = true;
+        if (std::strcmp(argv[i], "--floor") == 0) options.floor = vornu::Floor::plain;
+        else if (std::strcmp(argv[i], "--lean-floor") == 0) options.floor = vornu::Floor::lean;
+        else if (std::strcmp(argv[i], "--time") == 0) options.timed = true;
+        else if (std::strcmp(argv[i], "--kernel") == 0) options.kernel = true;
         else if (std::strcmp(argv[i], "--") == 0) {
-            for (++i; i < argc; ++i) roots.emplace_back(argv[i]);
+            for (++i; i < argc; ++i) options.roots.emplace_back(argv[i]);
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            std::fprintf(stderr, "usage: %s [--floor] [--time] [--] ROOT...\n", argv[0]);
-            return 2;
+            return std::nullopt;
         } else {
-            roots.emplace_back(argv[i]);
+            options.roots.emplace_back(argv[i]);
         }
     }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = parse(argc, argv);
+    if (!options) {
+        std::fprintf(stderr, "usage: %s [--floor | --lean-floor] [--time] [--kernel] [--] ROOT...\n", argv[0]);
+        return 2;
+    }
+    if (options->kernel) std::fprintf(stderr, "kernel: %s\n", std::string(vornu::active_search_kernel().name).c_str());
     try {
         const auto start = std::chrono::steady_clock::now();
-        if (floor) {
-            std::uint64_t bytes = 0;
+        if (options->floor) {
             vornu::ScanScratch scratch;
-            for (const std::string& root : roots) bytes += vornu::read_without_scanning(root, scratch);
+            std::uint64_t bytes = 0;
+            for (const std::string& root : options->roots)
+                bytes += vornu::read_without_scanning(root, scratch, *options->floor);
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
             std::printf("%llu\n", static_cast<unsigned long long>(bytes));
-            if (timed) std::fprintf(stderr, "%.6f\n", took.count());
+            if (options->timed) std::fprintf(stderr, "%.6f\n", took.count());
             return 0;
         }
-        const vornu::NameSet names = vornu::scan_roots(roots);
+        const vornu::NameSet names = vornu::scan_roots(options->roots);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         for (const std::string& name : names) std::printf("%s\n", name.c_str());
-        if (timed) std::fprintf(stderr, "%.6f\n", took.count());
+        if (options->timed) std::fprintf(stderr, "%.6f\n", took.count());
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "vornu-scan: %s\n", failure.what());
         return 1;

@@ -170,7 +170,7 @@ TEST(ScanRoot, ADeepTreeIsWalkedWithFewDirectoriesOpen) {
     std::size_t most_open = 0;
     NameSet names;
     vornu::ListingBuffers listings;
-    vornu::for_each_python_file(tree.path(), listings, [&](int) {
+    vornu::for_each_python_file(tree.path(), listings, [&](int, std::uint64_t) {
         most_open = std::max(most_open, open_descriptors() - baseline);
     });
     EXPECT_EQ(scan_root(tree.path()), expected);
@@ -240,7 +240,8 @@ TEST(ScanRoot, TheFloorReadsExactlyTheFilesThatTheScanReads) {
     tree.write("sub/c.txt", "not read");
     tree.symlink("../a.py", "sub/link.py");
     vornu::ScanScratch scratch;
-    EXPECT_EQ(vornu::read_without_scanning(tree.path(), scratch), 9u + 100000u + 9u);
+    for (const vornu::Floor floor : {vornu::Floor::plain, vornu::Floor::lean})
+        EXPECT_EQ(vornu::read_without_scanning(tree.path(), scratch, floor), 9u + 100000u + 9u);
 }
 
 TEST(ScanRoot, NamesAreHeldOnceAndSorted) {

@@ -98,8 +98,10 @@ void FileScan::last_piece() {
 
 }  // namespace
 
-void scan_python_file(int fd, NameCollector& names, ScanScratch& scratch, const SearchKernel& kernel) {
+void scan_python_file(int fd, NameCollector& names, ScanScratch& scratch, const SearchKernel& kernel,
+                      std::uint64_t size) {
     FileScan scan{names, scratch, kernel};
+    scratch.lines.start(size);
     for (;;) {
         switch (scratch.lines.fill(fd)) {
             case LineBuffer::Fill::error:

@@ -1,6 +1,8 @@
 // The names imported by one open Python source file, read in pieces.
 #pragma once
 
+#include <cstdint>
+
 #include "scan/fs/scan_scratch.hpp"
 #include "scan/names/name_collector.hpp"
 #include "scan/search/kernel.hpp"
@@ -8,11 +10,12 @@
 namespace vornu {
 
 // Adds the names imported by the Python source open at `fd` to `names`. The file is read
-// to its end in pieces of `scratch.lines.chunk()` bytes; of the line that a piece cuts,
+// to its end, or up to `size` bytes where that is the size it was opened with (0 when not
+// known), in pieces of `scratch.lines.chunk()` bytes; of the line that a piece cuts,
 // only what still matters is carried to the next, and every byte is looked at a bounded
 // number of times however the pieces fall. If any byte of the file is not valid UTF-8, or
 // reading fails, the file adds nothing.
 void scan_python_file(int fd, NameCollector& names, ScanScratch& scratch,
-                      const SearchKernel& kernel = active_search_kernel());
+                      const SearchKernel& kernel = active_search_kernel(), std::uint64_t size = 0);
 
 }  // namespace vornu

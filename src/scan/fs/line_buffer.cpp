@@ -29,17 +29,24 @@ void LineBuffer::reserve_behind_carried() {
     capacity_ = capacity;
 }
 
+void LineBuffer::start(std::uint64_t size) noexcept {
+    carried_ = length_ = 0;
+    left_ = size == 0 ? UINT64_MAX : size;
+}
+
 LineBuffer::Fill LineBuffer::fill(int fd) {
     reserve_behind_carried();
     length_ = carried_;
-    const std::size_t limit = carried_ + chunk_;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_, left_));
+    const std::size_t limit = carried_ + wanted;
     while (length_ < limit) {
         const long n = sys::read(fd, buffer_.get() + length_, limit - length_);
         if (n < 0) return Fill::error;
         if (n == 0) return Fill::end;
         length_ += static_cast<std::size_t>(n);
     }
-    return Fill::more;
+    if (left_ != UINT64_MAX) left_ -= wanted;
+    return left_ == 0 ? Fill::end : Fill::more;
 }
 
 std::size_t LineBuffer::whole_length() const noexcept {

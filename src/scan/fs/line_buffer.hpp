@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -18,6 +19,12 @@ public:
     explicit LineBuffer(std::size_t chunk = default_chunk) noexcept : chunk_(chunk) {}
 
     enum class Fill { more, end, error };
+
+    // Starts a file that had `size` bytes when it was opened (0 when that is not known, as
+    // for the files of /proc): reading stops once that many have come, so a small file
+    // costs one read, not a second one that only finds the end. A file that grows while it
+    // is read is read up to the size it had.
+    void start(std::uint64_t size) noexcept;
 
     // Reads until a whole chunk has come after the carried bytes (`more`), or the file
     // ends (`end`). On `error` the file cannot be read to its end.
@@ -54,6 +61,7 @@ private:
     std::size_t capacity_ = 0;
     std::size_t carried_ = 0;
     std::size_t length_ = 0;
+    std::uint64_t left_ = 0;  // bytes still to come of the size the file was opened with
 };
 
 }  // namespace vornu

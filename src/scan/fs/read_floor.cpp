@@ -3,9 +3,10 @@
 
 namespace vornu {
 
-std::uint64_t read_without_scanning(std::string_view root, ScanScratch& scratch) {
+std::uint64_t read_without_scanning(std::string_view root, ScanScratch& scratch, Floor floor) {
     std::uint64_t total = 0;
-    for_each_python_file(root, scratch.listings, [&](int fd) {
+    for_each_python_file(root, scratch.listings, [&](int fd, std::uint64_t size) {
+        scratch.lines.start(floor == Floor::lean ? size : 0);
         LineBuffer::Fill fill;
         do {
             fill = scratch.lines.fill(fd);

@@ -15,16 +15,17 @@ constexpr int file_flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 // A directory replaced by a link after it was listed must not be followed.
 constexpr int subdirectory_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-void visit_if_regular(int fd, const std::function<void(int)>& visit) {
+void visit_if_regular(int fd, const VisitFile& visit) {
     const UniqueFd file(fd);
     struct stat status;
-    if (file && sys::fstat(file.get(), status) && S_ISREG(status.st_mode)) visit(file.get());
+    if (file && sys::fstat(file.get(), status) && S_ISREG(status.st_mode))
+        visit(file.get(), static_cast<std::uint64_t>(status.st_size));
 }
 
 struct Walk {
     std::string path;  // of the entry at hand; each open directory's path is a prefix of it
     DirectoryStack stack;
-    const std::function<void(int)>& visit;
+    const VisitFile& visit;
 
     void enter(const char* name, unsigned char listed_type) {
         path.resize(stack.top_path_length());
@@ -62,7 +63,7 @@ struct Walk {
 // The root's directory, opened for listing; or, where the root is a Python file, nothing,
 // once the file has been visited. The root is followed if it is a link, and inspected
 // before anything is opened for reading, so a root that names a device is never opened.
-UniqueFd open_root(const std::string& root, const std::function<void(int)>& visit) {
+UniqueFd open_root(const std::string& root, const VisitFile& visit) {
     const UniqueFd target(open_long_path(root, O_PATH | O_CLOEXEC));
     struct stat status;
     if (!target || !sys::fstat(target.get(), status)) return {};
@@ -90,8 +91,7 @@ unsigned char entry_type(int dir_fd, const char* name, const std::string& path, 
     return IFTODT(status.st_mode);
 }
 
-void for_each_python_file(std::string_view root, ListingBuffers& listings,
-                          const std::function<void(int fd)>& visit) {
+void for_each_python_file(std::string_view root, ListingBuffers& listings, const VisitFile& visit) {
     // A C string would end at an embedded NUL and name some other file.
     if (root.empty() || root.find('\0') != std::string_view::npos) return;
     Walk walk{std::string(root), DirectoryStack(listings), visit};

@@ -1,6 +1,7 @@
 // The depth-first walk of one root that finds its Python source files.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -24,8 +25,9 @@ unsigned char entry_type(int dir_fd, const char* name, const std::string& path, 
 // exactly as given and may itself be such a file, or a symbolic link to a directory;
 // links below it are never descended into. Walks depth first without recursion. Every
 // error of the walk is dropped: what cannot be listed, inspected or opened is skipped.
-// The descriptor belongs to the walk and is closed when `visit` returns.
-void for_each_python_file(std::string_view root, ListingBuffers& listings,
-                          const std::function<void(int fd)>& visit);
+// The descriptor belongs to the walk and is closed when `visit` returns; `size` is the
+// file's size when it was opened.
+using VisitFile = std::function<void(int fd, std::uint64_t size)>;
+void for_each_python_file(std::string_view root, ListingBuffers& listings, const VisitFile& visit);
 
 }  // namespace vornu

@@ -30,21 +30,25 @@ class FileScan : public testing::TestWithParam<const SearchKernel*> {
 protected:
     TempTree tree;
 
+    // `size` is the size the file is said to have had when it was opened; 0: not known.
     NameSet scan_file(const std::string& file, std::size_t chunk, NameSet names = {},
-                      const SearchKernel* kernel = nullptr) {
+                      const SearchKernel* kernel = nullptr, std::uint64_t size = 0) {
         const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
         ScanScratch scratch(chunk);
         NameCollector collector{std::move(names)};
-        scan_python_file(fd.get(), collector, scratch, kernel ? *kernel : *GetParam());
+        scan_python_file(fd.get(), collector, scratch, kernel ? *kernel : *GetParam(), size);
         return std::move(collector.names);
     }
 
-    // The names of `text` read at every piece size, which must all agree.
+    // The names of `text` read at every piece size, its size known or not, which must all agree.
     NameSet scan_text(const std::string& text, NameSet names = {}) {
         const std::string file = tree.write("f.py", text);
         const NameSet whole = scan_file(file, LineBuffer::default_chunk, names);
-        for (std::size_t chunk : chunks)
-            EXPECT_EQ(scan_file(file, chunk, names), whole) << testing::PrintToString(text.substr(0, 80)) << " chunk " << chunk;
+        for (std::size_t chunk : chunks) {
+            for (std::uint64_t size : {std::uint64_t{0}, std::uint64_t{text.size()}})
+                EXPECT_EQ(scan_file(file, chunk, names, nullptr, size), whole)
+                    << testing::PrintToString(text.substr(0, 80)) << " chunk " << chunk << " size " << size;
+        }
         return whole;
     }
 };
@@ -77,6 +81,17 @@ TEST_P(FileScan, FileRulesHoldWhateverThePieceSize) {
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(scan_text(text), expected) << testing::PrintToString(text.substr(0, 80));
+}
+
+// A file that grew after it was opened is read up to the size it had; one that shrank, to
+// its end.
+TEST_P(FileScan, ReadingStopsAtTheSizeTheFileWasOpenedWith) {
+    const std::string file = tree.write("f.py", "import a\nimport b\n");
+    for (std::size_t chunk : chunks) {
+        EXPECT_EQ(scan_file(file, chunk, {}, nullptr, 9), NameSet{"a"});
+        EXPECT_EQ(scan_file(file, chunk, {}, nullptr, 12), NameSet{"a"});
+        EXPECT_EQ(scan_file(file, chunk, {}, nullptr, 1000), (NameSet{"a", "b"}));
+    }
 }
 
 TEST_P(FileScan, AnInvalidOrUnreadableFileLeavesTheSetAsItWas) {
