@@ -27,12 +27,23 @@ struct Walk {
     DirectoryStack stack;
     const VisitFile& visit;
 
-    void enter(const char* name, unsigned char listed_type) {
+    // The path of the entry `name` of the top directory. Only directories and the entries
+    // of a directory whose descriptor was closed need it.
+    const std::string& path_of(const char* name) {
         path.resize(stack.top_path_length());
         if (path.empty() || path.back() != '/') path += '/';
         path += name;
-        const unsigned char type = entry_type(stack.top_fd(), name, path, listed_type);
+        return path;
+    }
+
+    void enter(const char* name, unsigned char listed_type) {
+        // Regular files and links that cannot be Python files are settled by the listing.
+        if ((listed_type == DT_REG || listed_type == DT_LNK) && !has_python_extension(name)) return;
+        const int dir_fd = stack.top_fd();
+        const std::string& entry_path = dir_fd >= 0 && listed_type != DT_DIR ? path : path_of(name);
+        const unsigned char type = entry_type(dir_fd, name, entry_path, listed_type);
         if (type == DT_DIR) {
+            if (listed_type != DT_DIR && dir_fd >= 0) path_of(name);
             stack.make_room();
             const int fd = open_entry(stack.top_fd(), name, path, subdirectory_flags);
             if (fd >= 0) stack.push(UniqueFd(fd), path.size());
@@ -42,9 +53,9 @@ struct Walk {
         if (type == DT_LNK) {
             // Only a link whose target is a regular file is opened at all.
             struct stat status;
-            if (!stat_entry(stack.top_fd(), name, path, status, 0) || !S_ISREG(status.st_mode)) return;
+            if (!stat_entry(dir_fd, name, entry_path, status, 0) || !S_ISREG(status.st_mode)) return;
         }
-        visit_if_regular(open_entry(stack.top_fd(), name, path, file_flags), visit);
+        visit_if_regular(open_entry(dir_fd, name, entry_path, file_flags), visit);
     }
 
     void run() {
@@ -77,11 +88,11 @@ UniqueFd open_root(const std::string& root, const VisitFile& visit) {
 
 }  // namespace
 
+// "py" holds no full stop, so a name that ends in ".py" has it as its extension unless that
+// full stop is the name's first character.
 bool has_python_extension(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "py";
+    const std::size_t n = path.size();
+    return n > 3 && path.ends_with(".py") && path[n - 4] != '/';
 }
 
 unsigned char entry_type(int dir_fd, const char* name, const std::string& path, unsigned char listed_type) {

@@ -1,6 +1,7 @@
 // The closer look at a place where "import " or "from " may begin a line.
 #include "scan/search/candidate.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 #include "scan/text/ident_chars.hpp"
@@ -12,9 +13,12 @@ namespace {
 
 using Byte = unsigned char;
 
-// True if only white space stands between the start of the line and `p`. Walks back one
-// character at a time; in valid UTF-8 a character's last byte leads back to its first.
+// True if only white space stands between the start of the line and `p`. Walks back over
+// runs of eight spaces (indentation), then one character at a time; in valid UTF-8 a
+// character's last byte leads back to its first.
 bool only_space_before(const Byte* begin, const Byte* p) {
+    constexpr std::uint64_t eight_spaces = 0x2020202020202020;
+    for (std::uint64_t word; p - begin >= 8 && (std::memcpy(&word, p - 8, 8), word == eight_spaces);) p -= 8;
     while (p > begin) {
         const Byte b = p[-1];
         if (b == '\n') return true;
@@ -35,13 +39,13 @@ bool only_space_before(const Byte* begin, const Byte* p) {
 
 // The usual import line (spaces or tabs, an ASCII name, then a full stop, an ASCII space
 // or the line's end) is read right here; anything else goes to the full recogniser.
-void check_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& heads) {
+void check_line_start(const Byte* p, const Byte* end, Heads& heads) {
     const auto left = static_cast<std::size_t>(end - p);
     const bool is_import = p[0] == 'i';
     const bool keyword = is_import
         ? left >= 7 && p[2] == 'p' && p[3] == 'o' && p[4] == 'r' && p[5] == 't' && p[6] == ' '
         : left >= 5 && p[2] == 'o' && p[3] == 'm' && p[4] == ' ';
-    if (!keyword || !only_space_before(begin, p)) return;
+    if (!keyword) return;
 
     const Byte* token = p + (is_import ? 7 : 5);
     while (token < end && (*token == ' ' || *token == '\t')) ++token;
@@ -65,6 +69,10 @@ void check_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& h
         std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(line_end - p)),
         true);
     if (verdict.kind == LineVerdict::name) heads.push_back(verdict.head);
+}
+
+void check_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& heads) {
+    if (only_space_before(begin, p)) check_line_start(p, end, heads);
 }
 
 }  // namespace vornu

@@ -1,6 +1,8 @@
 // The closer look at one place where a keyword may start, shared by every search kernel.
 #pragma once
 
+#include <bit>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -8,14 +10,53 @@ namespace vornu {
 
 using Heads = std::vector<std::string_view>;
 
-// `p` holds "im" or "fr", inside the text [begin, end) that starts at a line's start.
-// Appends the line's module name to `heads` if the line's first word is a keyword and the
-// line names one.
+// `p` holds "im" or "fr", and only white space stands between the start of its line and
+// `p`. Appends the line's module name to `heads` if the line's first word is a keyword and
+// the line names one. The line ends at the first line feed or at `end`.
+void check_line_start(const unsigned char* p, const unsigned char* end, Heads& heads);
+
+// The same where nothing is known of what stands before `p` on its line; the text
+// [begin, end) starts at a line's start.
 void check_candidate(const unsigned char* begin, const unsigned char* end, const unsigned char* p,
                      Heads& heads);
 
 inline bool is_candidate_pair(const unsigned char* p) {
     return (p[0] == 'i' && p[1] == 'm') || (p[0] == 'f' && p[1] == 'r');
+}
+
+// What a block of 64 bytes shows of the line that position `k` is on, from the masks of
+// its bytes (bit i for byte i): the nearest byte before `k` that is not an ASCII space, tab,
+// vertical tab, form feed or carriage return is a line feed (only white space before `k`),
+// another ASCII byte (a keyword cannot start there), or a byte outside ASCII or nothing
+// at all within the block (the closer look must tell).
+enum class LineStart { yes, no, unknown };
+
+inline LineStart line_start_in_block(int k, std::uint64_t ascii_spaces, std::uint64_t line_feeds,
+                                     std::uint64_t non_ascii) {
+    const std::uint64_t stops = ~ascii_spaces & ((std::uint64_t{1} << k) - 1);
+    if (stops == 0) return LineStart::unknown;
+    const std::uint64_t nearest = std::uint64_t{1} << (63 - std::countl_zero(stops));
+    if (nearest & line_feeds) return LineStart::yes;
+    return nearest & non_ascii ? LineStart::unknown : LineStart::no;
+}
+
+// Looks closer at every candidate of a block at `p`, in order, sorted by the block's masks.
+inline void check_block_candidates(const unsigned char* begin, const unsigned char* end, const unsigned char* p,
+                                   std::uint64_t candidates, std::uint64_t ascii_spaces,
+                                   std::uint64_t line_feeds, std::uint64_t non_ascii, Heads& heads) {
+    for (; candidates != 0; candidates &= candidates - 1) {
+        const int k = std::countr_zero(candidates);
+        switch (line_start_in_block(k, ascii_spaces, line_feeds, non_ascii)) {
+            case LineStart::yes:
+                check_line_start(p + k, end, heads);
+                break;
+            case LineStart::unknown:
+                check_candidate(begin, end, p + k, heads);
+                break;
+            case LineStart::no:
+                break;
+        }
+    }
 }
 
 }  // namespace vornu

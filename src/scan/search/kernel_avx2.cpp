@@ -68,16 +68,34 @@ inline bool may_need_look(const Byte* block) {
     return _mm256_movemask_epi8(marks) != 0;
 }
 
-// The block's candidates (bit k for position k), and whether a byte is not ASCII.
+// The block's candidates (bit k for position k), and its bytes outside ASCII.
 struct BlockBits {
     std::uint64_t candidates;
-    bool non_ascii;
+    std::uint64_t non_ascii;
 };
 
+inline std::uint64_t mask_of(__m256i low, __m256i high) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+           std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
+}
+
 inline BlockBits bits_of(const BlockVectors& block) {
-    const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(block.low_candidates));
-    const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(block.high_candidates));
-    return {low | std::uint64_t{high} << 32, _mm256_movemask_epi8(_mm256_or_si256(block.low, block.high)) != 0};
+    return {mask_of(block.low_candidates, block.high_candidates), mask_of(block.low, block.high)};
+}
+
+// ASCII white space but for the line feed, and line feeds (bit k for position k).
+inline std::uint64_t ascii_spaces_of(__m256i bytes) {
+    const __m256i controls = _mm256_cmpeq_epi8(_mm256_max_epu8(_mm256_sub_epi8(bytes, _mm256_set1_epi8('\t')),
+                                                               _mm256_set1_epi8('\r' - '\t')),
+                                               _mm256_set1_epi8('\r' - '\t'));
+    const __m256i spaces = _mm256_or_si256(
+        _mm256_andnot_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n')), controls),
+        _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(spaces));
+}
+
+inline std::uint64_t line_feeds_of(__m256i bytes) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))));
 }
 
 // The state of one search: the text, the names, and whether the block before ended inside
@@ -92,13 +110,18 @@ struct Search {
 // The rare work of a block at `p`, read at `block` (the same bytes, or a copy with the 32
 // bytes before it): checking its UTF-8, and its candidates. Returns false at an invalid byte.
 bool handle_block(Search& search, const Byte* p, const Byte* block, BlockBits bits) {
-    if (bits.non_ascii || search.check_next) {
+    if (bits.non_ascii != 0 || search.check_next) {
         const utf8_avx2::BlockCheck check = utf8_avx2::check_block(block);
         if (!check.valid) return false;
         search.check_next = check.cut;
     }
-    for (std::uint64_t candidates = bits.candidates; candidates != 0; candidates &= candidates - 1)
-        check_candidate(search.begin, search.end, p + std::countr_zero(candidates), search.heads);
+    if (bits.candidates == 0) return true;
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
+    const std::uint64_t ascii_spaces = ascii_spaces_of(low) | ascii_spaces_of(high) << 32;
+    const std::uint64_t line_feeds = line_feeds_of(low) | line_feeds_of(high) << 32;
+    check_block_candidates(search.begin, search.end, p, bits.candidates, ascii_spaces, line_feeds, bits.non_ascii,
+                           search.heads);
     return true;
 }
 
@@ -114,7 +137,7 @@ bool search_edge_block(Search& search, const Byte* p) {
     std::memcpy(copy + 32, p, length);
     const BlockVectors block = load_block(copy + 32);
     const BlockBits bits = bits_of(block);
-    return (bits.candidates == 0 && !bits.non_ascii && !search.check_next) ||
+    return (bits.candidates == 0 && bits.non_ascii == 0 && !search.check_next) ||
            handle_block(search, p, copy + 32, bits);
 }
 
@@ -141,7 +164,7 @@ Utf8Verdict find_imports_avx2(std::string_view text, Heads& heads) {
         if (!may_need_look(p) && !search.check_next) continue;
         const BlockVectors block = load_block(p);
         const BlockBits bits = bits_of(block);
-        if (bits.candidates == 0 && !bits.non_ascii && !search.check_next) continue;
+        if (bits.candidates == 0 && bits.non_ascii == 0 && !search.check_next) continue;
         if (!handle_block(search, p, p, bits)) return Utf8Verdict::invalid;
     }
     if (p < end && !search_edge_block(search, p)) return Utf8Verdict::invalid;

@@ -51,25 +51,30 @@ struct Search {
 
 // The rare work of a block: its UTF-8, where it holds bytes outside ASCII or a character
 // goes on into it, and the pairs that follow white space, the start of a line or a byte
-// outside ASCII (a pair after a printable ASCII character can start no keyword).
+// outside ASCII (a pair after a printable ASCII character can start no keyword), sorted by
+// what the block shows of their lines.
 __attribute__((noinline)) bool look_closer(Search& search, const Byte* p, const BlockBytes& block,
-                                           std::uint64_t pairs, bool non_ascii) {
-    if (non_ascii || search.check_next) {
+                                           std::uint64_t pairs, std::uint64_t non_ascii) {
+    if (non_ascii != 0 || search.check_next) {
         const __m512i previous = p == search.begin ? _mm512_setzero_si512() : _mm512_loadu_si512(p - 64);
         const utf8_avx512::BlockCheck check = utf8_avx512::check_block(block.bytes, previous);
         if (!check.valid) return false;
         search.check_next = check.cut;
     }
-    const std::uint64_t printable_before = _mm512_cmpgt_epi8_mask(block.before, _mm512_set1_epi8(' '));
-    for (std::uint64_t candidates = pairs & ~printable_before; candidates != 0; candidates &= candidates - 1)
-        check_candidate(search.begin, search.end, p + std::countr_zero(candidates), search.heads);
+    const std::uint64_t candidates = pairs & ~_mm512_cmpgt_epi8_mask(block.before, _mm512_set1_epi8(' '));
+    if (candidates == 0) return true;
+    const std::uint64_t line_feeds = _mm512_cmpeq_epi8_mask(block.bytes, _mm512_set1_epi8('\n'));
+    const std::uint64_t controls =  // tab to carriage return
+        _mm512_cmple_epu8_mask(_mm512_sub_epi8(block.bytes, _mm512_set1_epi8('\t')), _mm512_set1_epi8('\r' - '\t'));
+    const std::uint64_t ascii_spaces = (controls & ~line_feeds) | _mm512_cmpeq_epi8_mask(block.bytes, _mm512_set1_epi8(' '));
+    check_block_candidates(search.begin, search.end, p, candidates, ascii_spaces, line_feeds, non_ascii, search.heads);
     return true;
 }
 
 bool search_block(Search& search, const Byte* p, const BlockBytes& block) {
     const std::uint64_t pairs = pair_starts(block.bytes, block.after);
     const std::uint64_t non_ascii = _mm512_movepi8_mask(block.bytes);
-    return ((pairs | non_ascii) == 0 && !search.check_next) || look_closer(search, p, block, pairs, non_ascii != 0);
+    return ((pairs | non_ascii) == 0 && !search.check_next) || look_closer(search, p, block, pairs, non_ascii);
 }
 
 const Byte* skip_ascii_avx512(const Byte* p, const Byte* end) {
@@ -92,7 +97,7 @@ Utf8Verdict find_imports_avx512(std::string_view text, Heads& heads) {
         const std::uint64_t pairs = pair_starts(bytes, after);
         const std::uint64_t non_ascii = _mm512_movepi8_mask(bytes);
         if ((pairs | non_ascii) == 0 && !search.check_next) continue;
-        if (!look_closer(search, p, BlockBytes{bytes, after, _mm512_loadu_si512(p - 1)}, pairs, non_ascii != 0))
+        if (!look_closer(search, p, BlockBytes{bytes, after, _mm512_loadu_si512(p - 1)}, pairs, non_ascii))
             return Utf8Verdict::invalid;
     }
     if (p < end && !search_block(search, p, edge_block(begin, end, p))) return Utf8Verdict::invalid;
