@@ -66,8 +66,15 @@ def make_parser() -> Parser:
         action="store_true",
         help="show the installed distributions that provide each module, and the modules none provides",
     )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {importlib.metadata.version('vornu_core')}")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {installed_version()}")
     return parser
+
+
+def installed_version() -> str:
+    try:
+        return importlib.metadata.version("vornu_core")
+    except importlib.metadata.PackageNotFoundError:  # imported from a build tree
+        return "(not installed)"
 
 
 def git_output(directory: str, *arguments: str) -> bytes | None:
