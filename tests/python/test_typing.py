@@ -78,3 +78,18 @@ def test_mypy_reports_wrong_use(tmp_path: Path) -> None:
     assert 'Unexpected keyword argument "root" for "scan_imports"' in out
     error_lines = {int(match) for match in re.findall(r"user_script\.py:(\d+): error:", out)}
     assert error_lines == {4, 5, 6, 7}, out
+
+
+def test_command_line_package_checks_strictly(tmp_path: Path) -> None:
+    # The installed companion package is typed (without py.typed mypy would refuse to
+    # analyse it) and clean under --strict.
+    pytest.importorskip("mypy")
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
+         "-p", "vornu_imports"],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+    )
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert result.stdout.startswith("Success: no issues found")

@@ -1,0 +1,3 @@
+from vornu_imports.cli import main
+
+raise SystemExit(main())
