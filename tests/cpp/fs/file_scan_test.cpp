@@ -10,18 +10,12 @@
 
 #include "scan/fs/unique_fd.hpp"
 #include "support/allocation_meter.hpp"
+#include "support/kernels.hpp"
 #include "support/line_reference.hpp"
 #include "support/temp_tree.hpp"
 
 namespace vornu {
 namespace {
-
-std::vector<const SearchKernel*> supported_kernels() {
-    std::vector<const SearchKernel*> found;
-    for (const SearchKernel& kernel : search_kernels())
-        if (kernel.supported()) found.push_back(&kernel);
-    return found;
-}
 
 const std::vector<std::size_t> chunks = {1, 2, 3, 4, 5, 7, 8, 13, 64, LineBuffer::default_chunk};
 
@@ -120,10 +114,7 @@ TEST_P(FileScan, RandomFilesMatchTheLineByLineReading) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Supported, FileScan, testing::ValuesIn(supported_kernels()),
-                         [](const testing::TestParamInfo<const SearchKernel*>& kernel) {
-                             return std::string(kernel.param->name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Supported, FileScan, testing::ValuesIn(supported_kernels()), kernel_name);
 
 // The widest kernel, with a count of the bytes it is given to search or check.
 std::atomic<std::size_t> bytes_looked_at{0};

@@ -6,17 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "support/kernels.hpp"
 #include "support/line_reference.hpp"
 
 namespace vornu {
 namespace {
-
-std::vector<const SearchKernel*> supported_kernels() {
-    std::vector<const SearchKernel*> found;
-    for (const SearchKernel& kernel : search_kernels())
-        if (kernel.supported()) found.push_back(&kernel);
-    return found;
-}
 
 // Every test below runs once for every kernel that this processor supports.
 class Kernel : public testing::TestWithParam<const SearchKernel*> {
@@ -124,10 +118,7 @@ TEST_P(Kernel, TheEndOfTheTextIsCheckedWhereverItFalls) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Supported, Kernel, testing::ValuesIn(supported_kernels()),
-                         [](const testing::TestParamInfo<const SearchKernel*>& kernel) {
-                             return std::string(kernel.param->name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Supported, Kernel, testing::ValuesIn(supported_kernels()), kernel_name);
 
 TEST(KernelChoice, WidestSupportedUnlessAnotherSupportedOneIsForced) {
     const SearchKernel& widest = *supported_kernels().front();
