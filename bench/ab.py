@@ -3,7 +3,8 @@
     python bench/ab.py [--rounds N] --tree PATH [--tree PATH ...] LABEL=COMMAND ...
 
 Each COMMAND is a vornu-scan command line without roots (for instance
-"build/vornu-scan --floor" or "/tmp/old/vornu-scan"); "--time --" and the tree are added.
+"build/vornu-scan --floor", "/tmp/old/vornu-scan" or "env VORNU_FORCE_KERNEL=avx2
+build/vornu-scan"); "--time --" and the tree are added.
 Every round runs every command once per tree, in turn (A B A B ...), and re-reads the tree
 untimed right before each timed sample, so no command finds the page cache colder than
 another. The time is the driver's own (--time). Ratios are medians of per-round ratios
@@ -33,7 +34,8 @@ def main():
     for spec in args.commands:
         label, _, command = spec.partition("=")
         commands.append((label, shlex.split(command)))
-    warm = commands[0][1][:1] + ["--floor"]
+    driver = next(word for _, command in commands for word in command if word.endswith("vornu-scan"))
+    warm = [driver, "--floor"]
     env = dict(os.environ)
     for tree in args.tree:
         times = {label: [] for label, _ in commands}

@@ -28,53 +28,56 @@ inline std::uint64_t pair_starts(__m512i bytes, __m512i after) {
            (_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('f')) & _mm512_cmpeq_epi8_mask(after, _mm512_set1_epi8('r')));
 }
 
-// The bytes of a block, the byte after each and the byte before each; zero where these
-// fall outside the text (a zero neither starts a keyword nor leaves ASCII, and after a
-// character that the text's end cuts off it is an error).
-struct BlockBytes {
-    __m512i bytes, after, before;
-};
-
-inline BlockBytes edge_block(const Byte* begin, const Byte* end, const Byte* p) {
-    const std::ptrdiff_t left = end - p;
-    const std::uint64_t before_lanes = first_lanes(left + 1) & (p == begin ? ~std::uint64_t{1} : ~std::uint64_t{0});
-    return {_mm512_maskz_loadu_epi8(first_lanes(left), p), _mm512_maskz_loadu_epi8(first_lanes(left - 1), p + 1),
-            _mm512_maskz_loadu_epi8(before_lanes, p - 1)};
+// The places of a block where a keyword may start: a pair "im" or "fr" after white space,
+// the start of a line or a byte outside ASCII (a pair after a printable ASCII character,
+// the great majority, can start no keyword), given the block's bytes and the bytes one
+// after and one before them.
+inline std::uint64_t candidates_of(__m512i bytes, __m512i after, __m512i before) {
+    return pair_starts(bytes, after) & ~_mm512_cmpgt_epi8_mask(before, _mm512_set1_epi8(' '));
 }
 
 struct Search {
     const Byte* begin;
     const Byte* end;
     Heads& heads;
-    bool check_next = false;  // the block before ended inside a character
 };
 
+// What the closer look at a block found: an invalid byte, or whether the block ends
+// inside a character, which obliges the next block to be checked even if it is ASCII.
+enum class BlockEnd : unsigned char { invalid, whole, cut };
+
 // The rare work of a block: its UTF-8, where it holds bytes outside ASCII or a character
-// goes on into it, and the pairs that follow white space, the start of a line or a byte
-// outside ASCII (a pair after a printable ASCII character can start no keyword), sorted by
-// what the block shows of their lines.
-__attribute__((noinline)) bool look_closer(Search& search, const Byte* p, const BlockBytes& block,
-                                           std::uint64_t pairs, std::uint64_t non_ascii) {
-    if (non_ascii != 0 || search.check_next) {
+// goes on into it, and its candidates, sorted by what the block shows of their lines.
+__attribute__((noinline)) BlockEnd look_closer(const Search& search, const Byte* p, __m512i bytes,
+                                               std::uint64_t candidates, std::uint64_t non_ascii, bool check) {
+    BlockEnd block_end = BlockEnd::whole;
+    if (non_ascii != 0 || check) {
         const __m512i previous = p == search.begin ? _mm512_setzero_si512() : _mm512_loadu_si512(p - 64);
-        const utf8_avx512::BlockCheck check = utf8_avx512::check_block(block.bytes, previous);
-        if (!check.valid) return false;
-        search.check_next = check.cut;
+        const utf8_avx512::BlockCheck block = utf8_avx512::check_block(bytes, previous);
+        if (!block.valid) return BlockEnd::invalid;
+        block_end = block.cut ? BlockEnd::cut : BlockEnd::whole;
     }
-    const std::uint64_t candidates = pairs & ~_mm512_cmpgt_epi8_mask(block.before, _mm512_set1_epi8(' '));
-    if (candidates == 0) return true;
-    const std::uint64_t line_feeds = _mm512_cmpeq_epi8_mask(block.bytes, _mm512_set1_epi8('\n'));
+    if (candidates == 0) return block_end;
+    const std::uint64_t line_feeds = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('\n'));
     const std::uint64_t controls =  // tab to carriage return
-        _mm512_cmple_epu8_mask(_mm512_sub_epi8(block.bytes, _mm512_set1_epi8('\t')), _mm512_set1_epi8('\r' - '\t'));
-    const std::uint64_t ascii_spaces = (controls & ~line_feeds) | _mm512_cmpeq_epi8_mask(block.bytes, _mm512_set1_epi8(' '));
+        _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('\t')), _mm512_set1_epi8('\r' - '\t'));
+    const std::uint64_t ascii_spaces = (controls & ~line_feeds) | _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' '));
     check_block_candidates(search.begin, search.end, p, candidates, ascii_spaces, line_feeds, non_ascii, search.heads);
-    return true;
+    return block_end;
 }
 
-bool search_block(Search& search, const Byte* p, const BlockBytes& block) {
-    const std::uint64_t pairs = pair_starts(block.bytes, block.after);
-    const std::uint64_t non_ascii = _mm512_movepi8_mask(block.bytes);
-    return ((pairs | non_ascii) == 0 && !search.check_next) || look_closer(search, p, block, pairs, non_ascii);
+// A block at either edge of the text, read with masked loads: what lies outside the text
+// reads as zero, which neither starts a keyword nor leaves ASCII, and after a character
+// that the text's end cuts off is an error (or leaves the block cut, for the caller).
+BlockEnd search_edge_block(const Search& search, const Byte* p, bool check) {
+    const std::ptrdiff_t left = search.end - p;
+    const std::uint64_t before_lanes = first_lanes(left + 1) & (p == search.begin ? ~std::uint64_t{1} : ~std::uint64_t{0});
+    const __m512i bytes = _mm512_maskz_loadu_epi8(first_lanes(left), p);
+    const std::uint64_t candidates = candidates_of(bytes, _mm512_maskz_loadu_epi8(first_lanes(left - 1), p + 1),
+                                                   _mm512_maskz_loadu_epi8(before_lanes, p - 1));
+    const std::uint64_t non_ascii = _mm512_movepi8_mask(bytes);
+    if ((candidates | non_ascii) == 0 && !check) return BlockEnd::whole;
+    return look_closer(search, p, bytes, candidates, non_ascii, check);
 }
 
 const Byte* skip_ascii_avx512(const Byte* p, const Byte* end) {
@@ -88,21 +91,38 @@ Utf8Verdict find_imports_avx512(std::string_view text, Heads& heads) {
     const auto* const begin = reinterpret_cast<const Byte*>(text.data());
     const Byte* const end = begin + text.size();
     if (begin == end) return Utf8Verdict::valid;
-    Search search{begin, end, heads};
-    if (!search_block(search, begin, edge_block(begin, end, begin))) return Utf8Verdict::invalid;
+    const Search search{begin, end, heads};
+    BlockEnd block_end = search_edge_block(search, begin, false);
     const Byte* p = begin + 64;
-    for (; end - p >= 65; p += 64) {
-        const __m512i bytes = _mm512_loadu_si512(p);
-        const __m512i after = _mm512_loadu_si512(p + 1);
-        const std::uint64_t pairs = pair_starts(bytes, after);
-        const std::uint64_t non_ascii = _mm512_movepi8_mask(bytes);
-        if ((pairs | non_ascii) == 0 && !search.check_next) continue;
-        if (!look_closer(search, p, BlockBytes{bytes, after, _mm512_loadu_si512(p - 1)}, pairs, non_ascii))
-            return Utf8Verdict::invalid;
+    // Two blocks a round: most rounds end at one test of both.
+    for (; end - p >= 129 && block_end != BlockEnd::invalid; p += 128) {
+        const __m512i low = _mm512_loadu_si512(p);
+        const __m512i high = _mm512_loadu_si512(p + 64);
+        const std::uint64_t low_candidates = candidates_of(low, _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p - 1));
+        const std::uint64_t high_candidates =
+            candidates_of(high, _mm512_loadu_si512(p + 65), _mm512_loadu_si512(p + 63));
+        const std::uint64_t low_non_ascii = _mm512_movepi8_mask(low);
+        const std::uint64_t high_non_ascii = _mm512_movepi8_mask(high);
+        const bool check = block_end == BlockEnd::cut;
+        if ((low_candidates | high_candidates | low_non_ascii | high_non_ascii | check) == 0) continue;
+        if (low_candidates != 0 || low_non_ascii != 0 || check)
+            block_end = look_closer(search, p, low, low_candidates, low_non_ascii, check);
+        if (block_end == BlockEnd::invalid || ((high_candidates | high_non_ascii) == 0 && block_end == BlockEnd::whole))
+            continue;
+        block_end = look_closer(search, p + 64, high, high_candidates, high_non_ascii, block_end == BlockEnd::cut);
     }
-    if (p < end && !search_block(search, p, edge_block(begin, end, p))) return Utf8Verdict::invalid;
+    for (; end - p >= 65 && block_end != BlockEnd::invalid; p += 64) {
+        const __m512i bytes = _mm512_loadu_si512(p);
+        const std::uint64_t candidates =
+            candidates_of(bytes, _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p - 1));
+        const std::uint64_t non_ascii = _mm512_movepi8_mask(bytes);
+        const bool check = block_end == BlockEnd::cut;
+        if ((candidates | non_ascii | static_cast<std::uint64_t>(check)) == 0) continue;
+        block_end = look_closer(search, p, bytes, candidates, non_ascii, check);
+    }
+    if (p < end && block_end != BlockEnd::invalid) block_end = search_edge_block(search, p, block_end == BlockEnd::cut);
     // A character that the last block left unfinished is cut off by the end of the text.
-    return Utf8Verdict{!search.check_next};
+    return Utf8Verdict{block_end == BlockEnd::whole};
 }
 
 Utf8Check check_utf8_avx512(std::string_view text) { return check_utf8(text, &skip_ascii_avx512); }
