@@ -39,13 +39,13 @@ def last_json(result: subprocess.CompletedProcess[str]):
     return json.loads(result.stdout.splitlines()[-1])
 
 
-def make_static_tree(base: Path, seed: int) -> dict[str, list[str]]:
+def make_static_tree(base: Path, seed: int, files: int = 60) -> dict[str, list[str]]:
     """Writes generated sources below `base` and returns roots of every kind (directories,
     nested ones, single files, files that are not sources, a link to a directory, a fifo,
     a device, paths that do not exist) with what the pure-Python scan finds under each."""
     rng = random.Random(seed)
     forms = ["import {}", "    from {}.x import y", "\u3000import {} as z", "# import {}", "x = {}", "import {}, b", "from . import {}", ""]
-    for n in range(60):
+    for n in range(files):
         directory = base.joinpath(*(f"d{rng.randrange(3)}" for _ in range(rng.randrange(4))))
         directory.mkdir(parents=True, exist_ok=True)
         lines = rng.randrange(1, 8000) if n % 20 == 0 else rng.randrange(1, 60)

@@ -78,7 +78,7 @@ class Tree:
 @pytest.fixture(scope="module")
 def tree(tmp_path_factory: pytest.TempPathFactory) -> Tree:
     base = tmp_path_factory.mktemp("oom")
-    make_static_tree(base / "sources", seed=5)
+    make_static_tree(base / "sources", seed=5, files=600)
     big = base / "big"
     big.mkdir()
     (big / "many.py").write_text("".join(f"import n{i % 20000}\n" for i in range(350_000)))
