@@ -13,7 +13,7 @@ NameSet scan_root(std::string_view root, ScanScratch& scratch) {
     const SearchKernel& kernel = active_search_kernel();
     for_each_python_file(root, scratch.listings,
                          [&](int fd, std::uint64_t size) { scan_python_file(fd, names, scratch, kernel, size); });
-    return std::move(names.names);
+    return names.take();
 }
 
 NameSet scan_root(std::string_view root) {

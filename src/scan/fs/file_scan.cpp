@@ -16,12 +16,11 @@ struct FileScan {
     // The carried bytes when they are a keyword and the start of a name that the last
     // piece cut: ASCII, checked, and sure to go on as a name or to end it. 0 otherwise.
     std::size_t open_name = 0;
-    bool held = false;
 
     ~FileScan() {
         scratch.lines.clear();
         scratch.heads.clear();
-        if (held) scratch.pending.clear();
+        scratch.pending.clear();
     }
 
     bool search(std::string_view text) {
@@ -29,11 +28,8 @@ struct FileScan {
     }
 
     void hold_heads() {
-        for (const std::string_view head : scratch.heads) {
-            if (names.contains(head)) continue;
-            scratch.pending.insert(head);
-            held = true;
-        }
+        for (const std::string_view head : scratch.heads)
+            if (!names.contains(head)) scratch.pending.insert(head);
         scratch.heads.clear();
     }
 
@@ -92,8 +88,7 @@ bool FileScan::carry_cut_line(std::string_view text, std::size_t whole) {
 void FileScan::last_piece() {
     if (!search(scratch.lines.text())) return;
     for (const std::string_view head : scratch.heads) names.insert(head);
-    if (held) names.absorb(scratch.pending);
-    held = false;
+    if (!scratch.pending.empty()) names.absorb(scratch.pending);
 }
 
 }  // namespace

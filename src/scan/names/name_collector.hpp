@@ -1,94 +1,46 @@
-// The names of one root as they are found, with a cache in front of the ordered set.
+// The names of one root as they are found: the ordered set and an index of it by hash.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <cstring>
-#include <string>
 #include <string_view>
-#include <type_traits>
-#include <utility>
+#include <vector>
 
 #include "scan/names/name_set.hpp"
 
 namespace vornu {
 
-// The names of one root as they are found. Most import lines name a module that an earlier
-// line already named, so a small cache of recently seen names answers those without a
-// search of the ordered set.
-struct NameCollector {
+// Most import lines name a module that an earlier line already named, so a name is
+// looked up by its hash in an open-addressed index of the set's own strings: one hash and
+// one or two comparisons, and no walk down the tree, for a name that is present.
+class NameCollector {
+public:
     NameCollector() = default;
-    explicit NameCollector(NameSet initial) : names(std::move(initial)) {}
+    explicit NameCollector(NameSet initial);
 
-    NameSet names;
-
-    bool contains(std::string_view name) {
-        std::string_view& slot = recent[slot_of(name)];
-        if (same(slot, name)) return true;
-        const auto at = names.find(name);
-        if (at == names.end()) return false;
-        slot = *at;
-        return true;
-    }
-
-    void insert(std::string_view name) {
-        std::string_view& slot = recent[slot_of(name)];
-        if (same(slot, name)) return;
-        auto at = names.lower_bound(name);
-        if (at == names.end() || *at != name) at = names.emplace_hint(at, name);
-        slot = *at;  // the node's text stays where it is as long as the set holds it
-    }
+    bool contains(std::string_view name) const noexcept;
+    void insert(std::string_view name);
 
     // Moves every name of `other` that this set lacks into it; `other` is left empty.
-    void absorb(NameCollector& other) {
-        names.merge(other.names);
-        other.clear();
-    }
+    void absorb(NameCollector& other);
 
-    void clear() noexcept {
-        names.clear();
-        recent.fill({});
-    }
+    void clear() noexcept;
+    bool empty() const noexcept { return names_.empty(); }
+    const NameSet& names() const noexcept { return names_; }
+
+    // The names, in order; the collector is left empty.
+    NameSet take() noexcept;
 
 private:
-    // Two words that hold every byte of a name of up to 16 bytes (overlapping where it is
-    // shorter), and its ends where it is longer: read with a few loads, not byte by byte.
-    struct Words {
-        std::uint64_t head, tail;
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::string_view name;  // a string of the set; no data: a free slot
     };
 
-    static Words words_of(std::string_view name) {
-        const char* p = name.data();
-        const std::size_t n = name.size();
-        if (n >= 8) return {load<8>(p), load<8>(p + n - 8)};
-        if (n >= 4) return {load<4>(p), load<4>(p + n - 4)};
-        if (n == 0) return {0, 0};
-        return {static_cast<unsigned char>(p[0]) | std::uint64_t{static_cast<unsigned char>(p[n / 2])} << 8,
-                static_cast<unsigned char>(p[n - 1])};
-    }
+    std::size_t slot_for(std::string_view name, std::uint64_t hash) const noexcept;
+    void index(std::string_view name, std::uint64_t hash);
 
-    template <std::size_t N>
-    static std::uint64_t load(const char* p) {
-        std::conditional_t<N == 8, std::uint64_t, std::uint32_t> word;
-        std::memcpy(&word, p, N);
-        return word;
-    }
-
-    static std::size_t slot_of(std::string_view name) {
-        const Words w = words_of(name);
-        std::uint64_t hash = (w.head * 0x9E3779B97F4A7C15u) ^ (w.tail + name.size()) * 0xC2B2AE3D27D4EB4Fu;
-        hash ^= hash >> 29;
-        return hash % 512;
-    }
-
-    static bool same(std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        const Words x = words_of(a), y = words_of(b);
-        if (x.head != y.head || x.tail != y.tail) return false;
-        return a.size() <= 16 || std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0;
-    }
-
-    std::array<std::string_view, 512> recent{};
+    NameSet names_;
+    std::vector<Slot> slots_;  // a power of two long, at most half full; empty until needed
 };
 
 }  // namespace vornu

@@ -31,7 +31,7 @@ protected:
         ScanScratch scratch(chunk);
         NameCollector collector{std::move(names)};
         scan_python_file(fd.get(), collector, scratch, kernel ? *kernel : *GetParam(), size);
-        return std::move(collector.names);
+        return collector.take();
     }
 
     // The names of `text` read at every piece size, its size known or not, which must all agree.
@@ -96,7 +96,7 @@ TEST_P(FileScan, AnInvalidOrUnreadableFileLeavesTheSetAsItWas) {
     ScanScratch scratch;
     NameCollector collector{before};
     scan_python_file(directory.get(), collector, scratch, *GetParam());
-    EXPECT_EQ(collector.names, before);
+    EXPECT_EQ(collector.names(), before);
 }
 
 TEST_P(FileScan, RandomFilesMatchTheLineByLineReading) {
@@ -154,7 +154,7 @@ TEST_F(FileScanCost, NamesWaitingForTheEndOfALargeFileAreHeldOnce) {
         NameCollector names;
         const std::size_t peak = allocation_meter::peak_during([&] { scan_python_file(fd.get(), names, scratch); });
         EXPECT_LT(peak, 512u << 10) << "bytes";
-        EXPECT_EQ(names.names.size(), valid ? 101u : 0u);
+        EXPECT_EQ(names.names().size(), valid ? 101u : 0u);
     }
 }
 
@@ -165,7 +165,7 @@ TEST(LineBufferSize, GivesBackTheRoomOfAnEnormousLine) {
     ScanScratch scratch(4096);
     NameCollector names;
     scan_python_file(fd.get(), names, scratch);
-    EXPECT_EQ(names.names.size(), 1u);
+    EXPECT_EQ(names.names().size(), 1u);
     EXPECT_LT(scratch.lines.capacity(), 4 * 4096u);
 }
 
