@@ -30,17 +30,26 @@ public:
     // The names, in order; the collector is left empty.
     NameSet take() noexcept;
 
+    // Two words that hold every byte of a name of up to 16 bytes, and its ends where it
+    // is longer; with the length they tell names apart without a look at their text.
+    struct Key {
+        std::uint64_t head = 0, tail = 0;
+        std::size_t size = 0;
+        bool operator==(const Key&) const = default;
+    };
+
 private:
     struct Slot {
-        std::uint64_t hash = 0;
+        Key key;
         std::string_view name;  // a string of the set; no data: a free slot
     };
 
-    std::size_t slot_for(std::string_view name, std::uint64_t hash) const noexcept;
-    void index(std::string_view name, std::uint64_t hash);
+    std::size_t slot_for(std::string_view name, const Key& key) const noexcept;
+    void index(std::string_view name, const Key& key);
 
     NameSet names_;
     std::vector<Slot> slots_;  // a power of two long, at most half full; empty until needed
+    std::size_t mask_ = 0;     // slots_.size() - 1
 };
 
 }  // namespace vornu
