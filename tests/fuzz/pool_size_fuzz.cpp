@@ -4,6 +4,7 @@
 // The input is read whole by every parser, and also cut at its zero bytes into fields for
 // the calls that take several texts: the two sizing variables, a version 1 quota and period,
 // and a fake /proc/self/cgroup, mountinfo and quota files for the whole limit lookup.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -166,17 +166,17 @@ void check_whole_lookup(const std::vector<std::string>& fields) {
         return made;
     }();
     const auto write = [](const char* relative, const std::string& text) {
-        std::ofstream(root / relative, std::ios::binary | std::ios::trunc) << text;
+        const int fd = ::open((root / relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        fuzz::check(fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()),
+                    "writing the fake system failed");
+        ::close(fd);
     };
     write("proc/self/cgroup", fields[0]);
     write("proc/self/mountinfo", fields[1]);
-    const std::string& last = fields.back();
     write("sys/fs/cgroup/cpu.max", fields[2]);
-    write("sys/fs/cgroup/a/cpu.max", last);
-    for (const char* dir : {"sys/fs/cgroup/", "sys/fs/cgroup/a/"}) {
-        write((std::string(dir) + "cpu.cfs_quota_us").c_str(), fields[2]);
-        write((std::string(dir) + "cpu.cfs_period_us").c_str(), last);
-    }
+    write("sys/fs/cgroup/a/cpu.max", fields.back());
+    write("sys/fs/cgroup/a/cpu.cfs_quota_us", fields[2]);
+    write("sys/fs/cgroup/a/cpu.cfs_period_us", fields.back());
     fuzz::check(vornu::cgroup_cpu_limit(root.string()) != 0u, "cgroup_cpu_limit gave a limit of 0");
 }
 
