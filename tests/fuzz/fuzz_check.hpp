@@ -1,0 +1,36 @@
+// What every fuzz target shares: the kernels to try, and how a disagreement is reported.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "scan/search/kernel.hpp"
+
+namespace fuzz {
+
+// Every kernel built into the library that this processor can run.
+inline const std::vector<const vornu::SearchKernel*>& supported_kernels() {
+    static const std::vector<const vornu::SearchKernel*> kernels = [] {
+        std::vector<const vornu::SearchKernel*> found;
+        for (const vornu::SearchKernel& kernel : vornu::search_kernels())
+            if (kernel.supported()) found.push_back(&kernel);
+        return found;
+    }();
+    return kernels;
+}
+
+// Reports a broken property and aborts, so that libFuzzer keeps the input as a finding.
+[[noreturn]] inline void fail(std::string_view what, std::string_view detail = {}) {
+    std::fprintf(stderr, "\n== fuzz finding: %.*s", static_cast<int>(what.size()), what.data());
+    if (!detail.empty()) std::fprintf(stderr, " (%.*s)", static_cast<int>(detail.size()), detail.data());
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
+inline void check(bool holds, std::string_view what, std::string_view detail = {}) {
+    if (!holds) fail(what, detail);
+}
+
+}  // namespace fuzz
