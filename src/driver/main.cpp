@@ -1,8 +1,9 @@
 // vornu-scan: prints the modules that the Python files under the given roots import,
 // one per line. With --floor or --lean-floor it only reads the same files (to their end,
-// or up to the size they were opened with) and prints the byte count; with --time it also
-// reports the time of the work itself on standard error, and with --kernel the search
-// kernel in use.
+// or up to the size they were opened with), on the same pool divided the same way, and
+// prints the byte count; with --time it also reports the time of the work itself on
+// standard error, and with --kernel the search kernel in use.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -13,10 +14,20 @@
 #include <vector>
 
 #include "scan/fs/read_floor.hpp"
+#include "scan/parallel/global_pool.hpp"
+#include "scan/parallel/parallel_scan.hpp"
 #include "scan/scan.hpp"
 #include "scan/search/kernel.hpp"
 
 namespace {
+
+std::atomic<std::uint64_t> floor_bytes{0};
+
+template <vornu::Floor floor>
+vornu::NameSet read_root(std::string_view root, vornu::ScanScratch& scratch) {
+    floor_bytes += vornu::read_without_scanning(root, scratch, floor);
+    return {};
+}
 
 struct Options {
     std::optional<vornu::Floor> floor;
@@ -55,12 +66,11 @@ int main(int argc, char** argv) {
     try {
         const auto start = std::chrono::steady_clock::now();
         if (options->floor) {
-            vornu::ScanScratch scratch;
-            std::uint64_t bytes = 0;
-            for (const std::string& root : options->roots)
-                bytes += vornu::read_without_scanning(root, scratch, *options->floor);
+            const vornu::ScanOne read = *options->floor == vornu::Floor::lean ? &read_root<vornu::Floor::lean>
+                                                                              : &read_root<vornu::Floor::plain>;
+            vornu::scan_roots_with(options->roots, read, vornu::global_worker_pool());
             const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-            std::printf("%llu\n", static_cast<unsigned long long>(bytes));
+            std::printf("%llu\n", static_cast<unsigned long long>(floor_bytes.load()));
             if (options->timed) std::fprintf(stderr, "%.6f\n", took.count());
             return 0;
         }

@@ -1,0 +1,158 @@
+"""The performance report: the scan against the read floors, ripgrep and a pure-Python scan.
+
+Run through bench/report, which builds what this needs; it writes docs/performance.md and
+three plots beside it. Every comparison is made side by side in one run: each round takes
+one sample of every method in turn (the order rotating from round to round), and every
+sample is preceded by an untimed read of the same tree, since this kind of machine evicts
+file pages that stay idle for about a minute. Tables give medians and medians of per-round
+ratios.
+"""
+
+import argparse
+import os
+import platform
+import subprocess
+import sys
+import time
+
+import trees
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(REPO, "tests"))
+import pyscan  # noqa: E402
+
+RG_NAME = r"^\s*(?:import|from) \s*([A-Za-z_][A-Za-z0-9_]*)(?:$|[.\s])"
+MODULE_CALL = "import sys, vornu_core; print(len(vornu_core.scan_imports(sys.argv[1:])))"
+
+
+class Methods:
+    """The ways a tree is read: each returns seconds."""
+
+    def __init__(self, driver, rg, threads):
+        self.driver, self.rg, self.threads = driver, rg, threads
+
+    def env(self):
+        return dict(os.environ, RAYON_NUM_THREADS=str(self.threads))
+
+    def driver_time(self, flags, roots):
+        result = subprocess.run([self.driver, *flags, "--time", "--", *roots], capture_output=True,
+                                env=self.env(), check=True)
+        return float(result.stderr.decode().strip().splitlines()[-1])
+
+    def warm(self, roots):
+        subprocess.run([self.driver, "--floor", "--", *roots], capture_output=True, env=self.env(), check=True)
+
+    def wall(self, command, shell=False):
+        start = time.perf_counter()
+        subprocess.run(command, shell=shell, stdout=subprocess.DEVNULL, env=self.env(), check=True)
+        return time.perf_counter() - start
+
+    def lean(self, roots):
+        return self.driver_time(["--lean-floor"], roots)
+
+    def plain(self, roots):
+        return self.driver_time(["--floor"], roots)
+
+    def scan(self, roots):
+        return self.driver_time([], roots)
+
+    def process(self, roots):
+        return self.wall([sys.executable, "-c", MODULE_CALL, *roots])
+
+    def rg_command(self, roots):
+        quoted = " ".join(f"'{r}'" for r in roots)
+        return (f"{self.rg} -j{self.threads} --no-config --no-ignore --hidden --no-messages -g '*.py' "
+                f"-o -N --no-filename -r '$1' '{RG_NAME}' {quoted} | awk '{{print $1}}' | sort -u")
+
+    def ripgrep(self, roots):
+        return self.wall(self.rg_command(roots), shell=True)
+
+    def python(self, roots):
+        start = time.perf_counter()
+        pyscan.scan_roots(roots)
+        return time.perf_counter() - start
+
+
+def sample(methods, roots, names, rounds, python_rounds):
+    """Per method, the list of seconds of its samples."""
+    samples = {name: [] for name in names}
+    for i in range(rounds):
+        for name in names[i % len(names):] + names[:i % len(names)]:
+            if name == "python" and i >= python_rounds:
+                continue
+            methods.warm(roots)
+            samples[name].append(getattr(methods, name)(roots))
+    return samples
+
+
+def check_names(methods, roots):
+    """Names of the module, of the pure-Python scan and of the rg pipeline, untimed."""
+    module = subprocess.run([sys.executable, "-c", "import sys, vornu_core; print('\\n'.join("
+                             "vornu_core.scan_imports(sys.argv[1:])))", *roots],
+                            capture_output=True, text=True, check=True).stdout.split()
+    rg = subprocess.run(methods.rg_command(roots), shell=True, capture_output=True,
+                        text=True).stdout.split()
+    python = pyscan.scan_roots(roots)
+    return {"same_as_python": module == python, "names": len(module),
+            "rg_only": sorted(set(rg) - set(module)), "module_only": sorted(set(module) - set(rg))}
+
+
+def machine(driver):
+    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")), "?")
+    kernel = subprocess.run([driver, "--kernel", "--", "/nonexistent"], capture_output=True,
+                            text=True).stderr.strip().removeprefix("kernel: ")
+    return {"cpu": cpu, "cores": os.cpu_count(), "linux": platform.release(), "kernel": kernel}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--rg", default="rg")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--python-rounds", type=int, default=2)
+    parser.add_argument("--quick", action="store_true", help="small trees only, for trying the script")
+    parser.add_argument("--out", default=os.path.join(REPO, "docs"))
+    args = parser.parse_args()
+    threads = os.cpu_count() or 1
+    methods = Methods(args.driver, args.rg, threads)
+    info = machine(args.driver)
+    title = f"{info['cpu']}, {info['cores']} CPUs"
+    report = {"info": info, "rounds": args.rounds, "python_rounds": args.python_rounds}
+
+    all_methods = ["lean", "plain", "scan", "process", "ripgrep", "python"]
+    report["trees"] = []
+    for name, roots in trees.ordinary_trees(args.quick):
+        print(f"== {name}", file=sys.stderr, flush=True)
+        samples = sample(methods, roots, all_methods, args.rounds, args.python_rounds)
+        report["trees"].append({"name": name, "roots": roots, "samples": samples,
+                                "files": trees.count_python(roots), "bytes": trees.python_bytes(roots),
+                                "check": check_names(methods, roots)})
+    report["by_count"] = []
+    for count, roots in trees.count_series(args.quick):
+        print(f"== {count} files", file=sys.stderr, flush=True)
+        report["by_count"].append((count, sample(methods, roots, all_methods, args.rounds, args.python_rounds)))
+    report["by_size"] = []
+    for size, roots in trees.size_series(args.quick):
+        print(f"== files of {size} bytes", file=sys.stderr, flush=True)
+        report["by_size"].append((size, trees.python_bytes(roots),
+                                  sample(methods, roots, all_methods, args.rounds, args.python_rounds)))
+    report["by_workers"] = []
+    roots = trees.many_roots(args.quick)
+    for workers in sorted({1, 2, threads}):
+        print(f"== {len(roots)} roots, {workers} workers", file=sys.stderr, flush=True)
+        workers_methods = Methods(args.driver, args.rg, workers)
+        report["by_workers"].append((workers, sample(workers_methods, roots, ["lean", "scan", "ripgrep", "python"],
+                                                     args.rounds, 1 if workers == 1 else 0)))
+
+    import plots
+    import writeup
+    os.makedirs(args.out, exist_ok=True)
+    plots.draw(report, title, args.out)
+    with open(os.path.join(args.out, "performance.md"), "w", encoding="utf-8") as out:
+        out.write(writeup.markdown(report))
+    print(f"wrote {os.path.join(args.out, 'performance.md')}", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
