@@ -31,8 +31,8 @@ def main():
     parser.add_argument("commands", nargs="+", metavar="LABEL=COMMAND")
     args = parser.parse_args()
     commands = []
-    for spec in args.commands:
-        label, _, command = spec.partition("=")
+    for labelled in args.commands:
+        label, _, command = labelled.partition("=")
         commands.append((label, shlex.split(command)))
     driver = next(word for _, command in commands for word in command if word.endswith("vornu-scan"))
     warm = [driver, "--floor"]
