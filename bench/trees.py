@@ -91,7 +91,7 @@ def ordinary_trees(quick):
     stdlibs = stdlib_dirs()
     newest_312 = [d for d in stdlibs if d.endswith("python3.12")][-1:]
     found = [("a standard library (3.12)", newest_312),
-             (f"{min(10, len(stdlibs))} standard libraries as roots", stdlibs[-10:]),
+             (f"{min(10, len(stdlibs))} standard libraries with their site-packages, as roots", stdlibs[-10:]),
              ("1,000 small files" if quick else "100,000 small files", [generated(1_000 if quick else 100_000)])]
     if not quick:
         site = venv_site_packages()
