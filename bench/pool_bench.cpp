@@ -134,7 +134,7 @@ std::uint64_t io_floor(const std::vector<std::string>& roots, int threads) {
     return bytes;
 }
 
-NameSet no_scan(std::string_view, ScanScratch&) { return {}; }
+void no_scan(std::string_view, ScanScratch&, NameCollector&) {}
 
 }  // namespace
 
@@ -168,8 +168,8 @@ int main(int argc, char** argv) {
 
     // The results must agree before the times mean anything.
     const NameSet expected = sequential(roots);
-    if (scan_roots_with(roots, &scan_root, one) != expected ||
-        scan_roots_with(roots, &scan_root, two) != expected) {
+    if (scan_roots_with(roots, &scan_root_into, one) != expected ||
+        scan_roots_with(roots, &scan_root_into, two) != expected) {
         std::fprintf(stderr, "results differ\n");
         return 1;
     }
@@ -177,12 +177,12 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(io_floor(roots, 1)));
 
     const Pair p1 = compare(
-        rounds, [&] { scan_roots_with(roots, &scan_root, one); }, [&] { sequential(roots); });
+        rounds, [&] { scan_roots_with(roots, &scan_root_into, one); }, [&] { sequential(roots); });
     std::printf("T=1 pool %.3f s  vs  sequential scan_root %.3f s  ratio %.3f  (target <= 1.05)\n",
                 p1.a, p1.b, p1.a / p1.b);
 
     const Pair p2 = compare(
-        rounds, [&] { scan_roots_with(roots, &scan_root, two); }, [&] { io_floor(roots, 2); });
+        rounds, [&] { scan_roots_with(roots, &scan_root_into, two); }, [&] { io_floor(roots, 2); });
     const Pair f = compare(rounds, [&] { io_floor(roots, 1); }, [&] { io_floor(roots, 2); });
     std::printf("T=2 pool %.3f s  vs  2-thread I/O floor %.3f s  ratio %.3f  (target <= 1.15)\n",
                 p2.a, p2.b, p2.a / p2.b);
@@ -193,11 +193,11 @@ int main(int argc, char** argv) {
     for (WorkerPool* pool : {&one, &two}) {
         const std::size_t t = pool->size();
         const Pair e = compare(
-            rounds * 3, [&] { scan_roots_with(dirs.dirs, &scan_root, *pool); },
+            rounds * 3, [&] { scan_roots_with(dirs.dirs, &scan_root_into, *pool); },
             [&] { sequential(dirs.dirs); });
         const Pair z = compare(
             rounds * 3, [&] { scan_roots_with(dirs.dirs, &no_scan, *pool); },
-            [&] { ScanScratch scratch; NameSet s; for (const auto& r : dirs.dirs) merge_names(s, no_scan(r, scratch)); });
+            [&] { ScanScratch scratch; NameCollector s; for (const auto& r : dirs.dirs) no_scan(r, scratch, s); });
         std::printf(
             "%zu empty dirs, T=%zu: pool %.2f us/root, sequential %.2f us/root; "
             "no-op scan: pool %.3f us/root, loop %.3f us/root (pool cost %.3f us/root)\n",

@@ -24,9 +24,8 @@ namespace {
 std::atomic<std::uint64_t> floor_bytes{0};
 
 template <vornu::Floor floor>
-vornu::NameSet read_root(std::string_view root, vornu::ScanScratch& scratch) {
+void read_root(std::string_view root, vornu::ScanScratch& scratch, vornu::NameCollector&) {
     floor_bytes += vornu::read_without_scanning(root, scratch, floor);
-    return {};
 }
 
 struct Options {

@@ -8,11 +8,15 @@
 
 namespace vornu {
 
-NameSet scan_root(std::string_view root, ScanScratch& scratch) {
-    NameCollector names;
+void scan_root_into(std::string_view root, ScanScratch& scratch, NameCollector& names) {
     const SearchKernel& kernel = active_search_kernel();
     for_each_python_file(root, scratch.listings,
                          [&](int fd, std::uint64_t size) { scan_python_file(fd, names, scratch, kernel, size); });
+}
+
+NameSet scan_root(std::string_view root, ScanScratch& scratch) {
+    NameCollector names;
+    scan_root_into(root, scratch, names);
     return names.take();
 }
 
@@ -23,7 +27,7 @@ NameSet scan_root(std::string_view root) {
 
 NameSet scan_roots(std::span<const std::string> roots) {
     WorkerPool& pool = global_worker_pool();
-    return scan_roots_with(roots, &scan_root, pool);
+    return scan_roots_with(roots, &scan_root_into, pool);
 }
 
 }  // namespace vornu

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "scan/fs/scan_scratch.hpp"
+#include "scan/names/name_collector.hpp"
 #include "scan/names/name_set.hpp"
 
 namespace vornu {
@@ -16,6 +17,9 @@ namespace vornu {
 // each with its own scratch.
 NameSet scan_root(std::string_view root, ScanScratch& scratch);
 NameSet scan_root(std::string_view root);
+
+// The same names added to `names`, which may hold names already.
+void scan_root_into(std::string_view root, ScanScratch& scratch, NameCollector& names);
 
 // The union of `scan_root` over all roots, computed on the process-wide worker pool.
 // Throws std::exception (with a descriptive what()) only for internal failures, such as a

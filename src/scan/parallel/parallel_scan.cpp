@@ -23,9 +23,9 @@ struct Call {
 NameSet scan_in_sequence(Roots roots, const Call& call) {
     call.count(&ScanStats::pieces);
     ScanScratch scratch;
-    NameSet names;
-    for (const std::string& root : roots) merge_names(names, call.scan_one(root, scratch));
-    return names;
+    NameCollector names;
+    for (const std::string& root : roots) call.scan_one(root, scratch, names);
+    return names.take();
 }
 
 NameSet divide(Worker& self, Roots roots, std::size_t splits, bool halves_moved, const Call& call);

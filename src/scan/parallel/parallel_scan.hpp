@@ -9,13 +9,16 @@
 #include <string_view>
 
 #include "scan/fs/scan_scratch.hpp"
+#include "scan/names/name_collector.hpp"
 #include "scan/names/name_set.hpp"
 #include "scan/parallel/worker_pool.hpp"
 
 namespace vornu {
 
-// The scan of one root, with the scratch of the piece that runs it.
-using ScanOne = NameSet (*)(std::string_view root, ScanScratch& scratch);
+// The scan of one root, with the scratch of the piece that runs it, adding the root's names
+// to the names of the piece: a piece of many roots builds one set, not one set per root
+// merged into the next.
+using ScanOne = void (*)(std::string_view root, ScanScratch& scratch, NameCollector& names);
 
 // Counters of how a call was divided; for tests and benchmarks.
 struct ScanStats {

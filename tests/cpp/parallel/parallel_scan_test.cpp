@@ -48,10 +48,11 @@ std::string cat(std::string_view a, std::string_view b, std::string_view c = {})
 }
 
 // A deterministic stand-in for the scan of one root: "r<n>" yields m<n>, m<n % 7> and "all".
-NameSet names_of_number(std::string_view root, ScanScratch&) {
+void names_of_number(std::string_view root, ScanScratch&, NameCollector& names) {
     const std::string number(root.substr(1));
     const int n = std::atoi(number.c_str());
-    return {"all", cat("m", number), cat("m", std::to_string(n % 7))};
+    for (const std::string& name : {std::string("all"), cat("m", number), cat("m", std::to_string(n % 7))})
+        names.insert(name);
 }
 
 std::vector<std::string> numbered_roots(int count) {
@@ -61,9 +62,13 @@ std::vector<std::string> numbered_roots(int count) {
 }
 
 NameSet union_in_sequence(std::span<const std::string> roots, ScanOne scan_one) {
-    ScanScratch scratch;
     NameSet names;
-    for (const std::string& root : roots) merge_names(names, scan_one(root, scratch));
+    for (const std::string& root : roots) {
+        ScanScratch scratch;
+        NameCollector own;
+        scan_one(root, scratch, own);
+        merge_names(names, own.take());
+    }
     return names;
 }
 
@@ -167,7 +172,7 @@ TEST(ScanRootsWith, RealTreesGiveTheSameSetForEveryThreadCount) {
     roots.push_back(tree.path("pkg7"));      // the same root twice
     roots.push_back(tree.path("missing"));
     roots.push_back("");
-    const NameSet expected = union_in_sequence(roots, &scan_root);
+    const NameSet expected = union_in_sequence(roots, &scan_root_into);
     EXPECT_EQ(expected.size(), 1u + 40u + 5u);
     EXPECT_EQ(expected.count("ignored"), 0u);
 
@@ -175,7 +180,7 @@ TEST(ScanRootsWith, RealTreesGiveTheSameSetForEveryThreadCount) {
     for (int round = 0; round < 3; ++round) {
         std::shuffle(roots.begin(), roots.end(), random);
         for (std::size_t threads : thread_counts) {
-            EXPECT_EQ(scan_roots_with(roots, &scan_root, pool_of(threads)), expected);
+            EXPECT_EQ(scan_roots_with(roots, &scan_root_into, pool_of(threads)), expected);
         }
     }
     EXPECT_EQ(scan_roots(roots), expected);
@@ -185,11 +190,10 @@ TEST(ScanRootsWith, RealTreesGiveTheSameSetForEveryThreadCount) {
 
 // A per-root scan that itself scans a list on the same pool, from inside a worker.
 WorkerPool* nested_pool = nullptr;
-NameSet nested_scan(std::string_view root, ScanScratch&) {
+void nested_scan(std::string_view root, ScanScratch&, NameCollector& names) {
     const auto inner = numbered_roots(12);
-    NameSet names = scan_roots_with(inner, &names_of_number, *nested_pool);
-    names.emplace(root);
-    return names;
+    for (const std::string& name : scan_roots_with(inner, &names_of_number, *nested_pool)) names.insert(name);
+    names.insert(root);
 }
 
 TEST(ScanRootsWith, CallFromInsideAWorkerDoesNotWaitOnItself) {
@@ -214,7 +218,7 @@ std::vector<std::string> failing;
 std::vector<std::string> attempted;
 std::atomic<std::size_t> completed{0};
 
-NameSet failing_scan(std::string_view root, ScanScratch& scratch) {
+void failing_scan(std::string_view root, ScanScratch& scratch, NameCollector& names) {
     {
         std::lock_guard<std::mutex> guard(record_lock);
         attempted.emplace_back(root);
@@ -222,9 +226,8 @@ NameSet failing_scan(std::string_view root, ScanScratch& scratch) {
             throw Failure(cat("failed at ", root));
         }
     }
-    NameSet names = names_of_number(root, scratch);
+    names_of_number(root, scratch, names);
     completed.fetch_add(1);
-    return names;
 }
 
 struct FailureSetup {
@@ -324,7 +327,7 @@ TEST(ScanRoots, ManyCallersOnTheProcessWidePool) {
         roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"),
                                    cat("import n", std::to_string(i), "\n")));
     }
-    const NameSet expected = union_in_sequence(roots, &scan_root);
+    const NameSet expected = union_in_sequence(roots, &scan_root_into);
     std::atomic<int> wrong{0};
     std::vector<std::thread> callers;
     for (int c = 0; c < 4; ++c) {
@@ -407,7 +410,7 @@ TEST(ScanRoots, ADescendantWithTheMakersPidMakesAPoolOfItsOwn) {
     for (int i = 0; i < 4; ++i) {
         roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"), cat("import n", std::to_string(i), "\n")));
     }
-    const NameSet expected = union_in_sequence(roots, &scan_root);
+    const NameSet expected = union_in_sequence(roots, &scan_root_into);
     const pid_t outer = ::fork();
     ASSERT_GE(outer, 0);
     if (outer == 0) {
