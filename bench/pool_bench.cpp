@@ -1,6 +1,6 @@
 // Times the parallel scan of many roots against its baselines, interleaved A B A B and
 // compared by medians:
-//   1. one worker      vs a plain sequential loop of scan_root  (the pool's own overhead)
+//   1. one worker      vs a plain sequential loop of scan_root_into (the pool's own overhead)
 //   2. two workers     vs the I/O floor on two threads (whole files of whole roots, no parsing)
 //   3. a call over many empty directories, and over as many roots with a no-op scan: the
 //      pool's cost per root.
@@ -112,9 +112,9 @@ struct EmptyDirs {
 
 NameSet sequential(const std::vector<std::string>& roots) {
     ScanScratch scratch;
-    NameSet names;
-    for (const std::string& root : roots) merge_names(names, scan_root(root, scratch));
-    return names;
+    NameCollector names;
+    for (const std::string& root : roots) scan_root_into(root, scratch, names);
+    return names.take();
 }
 
 // The floor: two threads take whole roots from a shared counter and read their files.
