@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
 
     const Pair p1 = compare(
         rounds, [&] { scan_roots_with(roots, &scan_root_into, one); }, [&] { sequential(roots); });
-    std::printf("T=1 pool %.3f s  vs  sequential scan_root %.3f s  ratio %.3f  (target <= 1.05)\n",
+    std::printf("T=1 pool %.3f s  vs  sequential scan_root_into %.3f s  ratio %.3f  (target <= 1.05)\n",
                 p1.a, p1.b, p1.a / p1.b);
 
     const Pair p2 = compare(
