@@ -61,19 +61,33 @@ const Byte* end_of_name(const Byte* p, const Byte* end) {
     return p;
 }
 
+// The length of the keyword and the space after it that start the text at `p` ("import "
+// or "from "), or 0: one load and two compares where eight bytes are left.
+std::size_t keyword_at(const Byte* p, std::size_t left) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (left >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            constexpr std::uint64_t import_word = 0x0020'7472'6F70'6D69;
+            constexpr std::uint64_t from_word = 0x20'6D6F'7266;
+            if ((word & 0x00FF'FFFF'FFFF'FFFF) == import_word) return 7;
+            return (word & 0xFF'FFFF'FFFF) == from_word ? 5 : 0;
+        }
+    }
+    if (left >= 7 && std::memcmp(p, "import ", 7) == 0) return 7;
+    return left >= 5 && std::memcmp(p, "from ", 5) == 0 ? 5 : 0;
+}
+
 }  // namespace
 
 // The usual import line (spaces or tabs, an ASCII name, then a full stop, an ASCII space
 // or the line's end) is read right here; anything else goes to the full recogniser.
 void check_line_start(const Byte* p, const Byte* end, Heads& heads) {
     const auto left = static_cast<std::size_t>(end - p);
-    const bool is_import = p[0] == 'i';
-    const bool keyword = is_import
-        ? left >= 7 && p[2] == 'p' && p[3] == 'o' && p[4] == 'r' && p[5] == 't' && p[6] == ' '
-        : left >= 5 && p[2] == 'o' && p[3] == 'm' && p[4] == ' ';
-    if (!keyword) return;
+    const std::size_t keyword = keyword_at(p, left);
+    if (keyword == 0) return;
 
-    const Byte* token = p + (is_import ? 7 : 5);
+    const Byte* token = p + keyword;
     while (token < end && (*token == ' ' || *token == '\t')) ++token;
     if (token == end || *token == '\n') return;
     if (ident_start[*token]) {
