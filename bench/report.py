@@ -109,7 +109,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--driver", required=True)
     parser.add_argument("--rg", default="rg")
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--python-rounds", type=int, default=2)
     parser.add_argument("--quick", action="store_true", help="small trees only, for trying the script")
     parser.add_argument("--out", default=os.path.join(REPO, "docs"))
