@@ -62,18 +62,9 @@ const Byte* end_of_name(const Byte* p, const Byte* end) {
 }
 
 // The length of the keyword and the space after it that start the text at `p` ("import "
-// or "from "), or 0: one load and two compares where eight bytes are left.
+// or "from "), or 0. Compares of a known short length compile to a few whole-word loads
+// and compares, not a byte-by-byte walk.
 std::size_t keyword_at(const Byte* p, std::size_t left) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (left >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            constexpr std::uint64_t import_word = 0x0020'7472'6F70'6D69;
-            constexpr std::uint64_t from_word = 0x20'6D6F'7266;
-            if ((word & 0x00FF'FFFF'FFFF'FFFF) == import_word) return 7;
-            return (word & 0xFF'FFFF'FFFF) == from_word ? 5 : 0;
-        }
-    }
     if (left >= 7 && std::memcmp(p, "import ", 7) == 0) return 7;
     return left >= 5 && std::memcmp(p, "from ", 5) == 0 ? 5 : 0;
 }
