@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "scan/fs/read_floor.hpp"
+#include "driver/read_floor.hpp"
 #include "scan/parallel/parallel_scan.hpp"
 #include "scan/scan.hpp"
 #include "scan/parallel/global_pool.hpp"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/fs/read_floor.hpp"
+#include "driver/read_floor.hpp"
 #include "scan/parallel/global_pool.hpp"
 #include "scan/parallel/parallel_scan.hpp"
 #include "scan/scan.hpp"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/fs/read_floor.hpp"
+#include "driver/read_floor.hpp"
 #include "scan/fs/tree_walk.hpp"
 #include "scan/fs/unique_fd.hpp"
 #include "scan/scan.hpp"

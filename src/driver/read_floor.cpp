@@ -1,5 +1,5 @@
 // The files of a root read through the scan's buffer, their bytes left unlooked at.
-#include "scan/fs/read_floor.hpp"
+#include "driver/read_floor.hpp"
 
 namespace vornu {
 
