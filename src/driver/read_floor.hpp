@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "scan/fs/scan_scratch.hpp"
+#include "scan/scan_scratch.hpp"
 
 namespace vornu {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/fs/scan_scratch.hpp"
+#include "scan/scan_scratch.hpp"
 #include "scan/names/name_collector.hpp"
 #include "scan/names/name_set.hpp"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "scan/fs/scan_scratch.hpp"
+#include "scan/scan_scratch.hpp"
 #include "scan/names/name_collector.hpp"
 #include "scan/search/kernel.hpp"
 

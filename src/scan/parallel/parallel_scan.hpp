@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/fs/scan_scratch.hpp"
+#include "scan/scan_scratch.hpp"
 #include "scan/names/name_collector.hpp"
 #include "scan/names/name_set.hpp"
 #include "scan/parallel/worker_pool.hpp"
