@@ -27,9 +27,9 @@ struct Walk {
     DirectoryStack stack;
     const VisitFile& visit;
 
-    // The path of the entry `name` of the top directory. Only directories and the entries
-    // of a directory whose descriptor was closed need it.
-    const std::string& path_of(const char* name) {
+    // Rewrites the walk's path to name the entry `name` of the top directory, and returns it.
+    // Only directories and the entries of a directory whose descriptor was closed need it.
+    const std::string& set_path_to_entry(const char* name) {
         path.resize(stack.top_path_length());
         if (path.empty() || path.back() != '/') path += '/';
         path += name;
@@ -40,10 +40,12 @@ struct Walk {
         // Regular files and links that cannot be Python files are settled by the listing.
         if ((listed_type == DT_REG || listed_type == DT_LNK) && !has_python_extension(name)) return;
         const int dir_fd = stack.top_fd();
-        const std::string& entry_path = dir_fd >= 0 && listed_type != DT_DIR ? path : path_of(name);
+        const std::string& entry_path = dir_fd >= 0 && listed_type != DT_DIR ? path : set_path_to_entry(name);
         const unsigned char type = entry_type(dir_fd, name, entry_path, listed_type);
         if (type == DT_DIR) {
-            if (listed_type != DT_DIR && dir_fd >= 0) path_of(name);
+            // A directory's path is the prefix of its entries' paths, so it must be set even
+            // where the entry was looked at through its descriptor.
+            if (listed_type != DT_DIR && dir_fd >= 0) set_path_to_entry(name);
             stack.make_room();
             const int fd = open_entry(stack.top_fd(), name, path, subdirectory_flags);
             if (fd >= 0) stack.push(UniqueFd(fd), path.size());
