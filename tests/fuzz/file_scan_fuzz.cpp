@@ -30,12 +30,12 @@ vornu::Utf8Verdict counted_find_imports(std::string_view text, vornu::Heads& hea
     bytes_looked_at += text.size();
     return inner->find_imports(text, heads);
 }
-vornu::Utf8Check counted_check_utf8(std::string_view text) {
+vornu::Utf8Check counted_check_piece(std::string_view text) {
     bytes_looked_at += text.size();
-    return inner->check_utf8(text);
+    return inner->check_piece(text);
 }
 bool always() noexcept { return true; }
-const vornu::SearchKernel counting{"counting", &always, &counted_find_imports, &counted_check_utf8};
+const vornu::SearchKernel counting{"counting", &always, &counted_find_imports, &counted_check_piece};
 
 // One in-memory file, reused for every input.
 int file() {

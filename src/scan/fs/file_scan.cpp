@@ -65,7 +65,7 @@ bool FileScan::carry_cut_line(std::string_view text, std::size_t whole) {
     // Carried bytes of an open name were checked when they came; a line feed ends the
     // name, so only a cut line with no line feed in the piece still starts with them.
     const std::size_t checked = whole == 0 ? open_name : 0;
-    const Utf8Check check = kernel.check_utf8(cut.substr(checked));
+    const Utf8Check check = kernel.check_piece(cut.substr(checked));
     if (!check.valid) return false;
     const LineVerdict verdict = recognise_line(cut, false);
     open_name = 0;

@@ -73,7 +73,7 @@ std::size_t keyword_at(const Byte* p, std::size_t left) {
 
 // The usual import line (spaces or tabs, an ASCII name, then a full stop, an ASCII space
 // or the line's end) is read right here; anything else goes to the full recogniser.
-void check_line_start(const Byte* p, const Byte* end, Heads& heads) {
+void collect_line_start(const Byte* p, const Byte* end, Heads& heads) {
     const auto left = static_cast<std::size_t>(end - p);
     const std::size_t keyword = keyword_at(p, left);
     if (keyword == 0) return;
@@ -101,8 +101,8 @@ void check_line_start(const Byte* p, const Byte* end, Heads& heads) {
     if (verdict.kind == LineVerdict::name) heads.push_back(verdict.head);
 }
 
-void check_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& heads) {
-    if (only_space_before(begin, p)) check_line_start(p, end, heads);
+void collect_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& heads) {
+    if (only_space_before(begin, p)) collect_line_start(p, end, heads);
 }
 
 }  // namespace vornu

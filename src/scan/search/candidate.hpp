@@ -13,12 +13,12 @@ using Heads = std::vector<std::string_view>;
 // `p` holds "im" or "fr", and only white space stands between the start of its line and
 // `p`. Appends the line's module name to `heads` if the line's first word is a keyword and
 // the line names one. The line ends at the first line feed or at `end`.
-void check_line_start(const unsigned char* p, const unsigned char* end, Heads& heads);
+void collect_line_start(const unsigned char* p, const unsigned char* end, Heads& heads);
 
 // The same where nothing is known of what stands before `p` on its line; the text
 // [begin, end) starts at a line's start.
-void check_candidate(const unsigned char* begin, const unsigned char* end, const unsigned char* p,
-                     Heads& heads);
+void collect_candidate(const unsigned char* begin, const unsigned char* end, const unsigned char* p,
+                       Heads& heads);
 
 inline bool is_candidate_pair(const unsigned char* p) {
     return (p[0] == 'i' && p[1] == 'm') || (p[0] == 'f' && p[1] == 'r');
@@ -41,17 +41,17 @@ inline LineStart line_start_in_block(int k, std::uint64_t ascii_spaces, std::uin
 }
 
 // Looks closer at every candidate of a block at `p`, in order, sorted by the block's masks.
-inline void check_block_candidates(const unsigned char* begin, const unsigned char* end, const unsigned char* p,
-                                   std::uint64_t candidates, std::uint64_t ascii_spaces,
-                                   std::uint64_t line_feeds, std::uint64_t non_ascii, Heads& heads) {
+inline void collect_block_candidates(const unsigned char* begin, const unsigned char* end, const unsigned char* p,
+                                     std::uint64_t candidates, std::uint64_t ascii_spaces,
+                                     std::uint64_t line_feeds, std::uint64_t non_ascii, Heads& heads) {
     for (; candidates != 0; candidates &= candidates - 1) {
         const int k = std::countr_zero(candidates);
         switch (line_start_in_block(k, ascii_spaces, line_feeds, non_ascii)) {
             case LineStart::yes:
-                check_line_start(p + k, end, heads);
+                collect_line_start(p + k, end, heads);
                 break;
             case LineStart::unknown:
-                check_candidate(begin, end, p + k, heads);
+                collect_candidate(begin, end, p + k, heads);
                 break;
             case LineStart::no:
                 break;

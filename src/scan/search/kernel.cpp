@@ -19,11 +19,11 @@ bool has_avx512() noexcept { return cpu_features().avx512bw; }
 
 const std::array kernels = {
 #if defined(__x86_64__)
-    SearchKernel{"avx512", &has_avx512, &find_imports_avx512, &check_utf8_avx512},
-    SearchKernel{"avx2", &has_avx2, &find_imports_avx2, &check_utf8_avx2},
-    SearchKernel{"sse2", &always, &find_imports_sse2, &check_utf8_sse2},
+    SearchKernel{"avx512", &has_avx512, &find_imports_avx512, &check_piece_avx512},
+    SearchKernel{"avx2", &has_avx2, &find_imports_avx2, &check_piece_avx2},
+    SearchKernel{"sse2", &always, &find_imports_sse2, &check_piece_sse2},
 #endif
-    SearchKernel{"scalar", &always, &find_imports_scalar, &check_utf8_scalar},
+    SearchKernel{"scalar", &always, &find_imports_scalar, &check_piece_scalar},
 };
 
 }  // namespace

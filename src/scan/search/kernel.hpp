@@ -21,8 +21,9 @@ struct SearchKernel {
     // character cut off at its end; where it is not, the names mean nothing and the search
     // may have stopped early.
     Utf8Verdict (*find_imports)(std::string_view text, Heads& heads);
-    // Checks a piece of text that may end inside a character.
-    Utf8Check (*check_utf8)(std::string_view text);
+    // The UTF-8 check of a piece of text that may end inside a character, as the free
+    // check_utf8 makes it, with this kernel's way of skipping ASCII.
+    Utf8Check (*check_piece)(std::string_view text);
 };
 
 // Every kernel built into the library, widest first; the last, plain C++, runs anywhere.

@@ -120,7 +120,7 @@ bool handle_block(Search& search, const Byte* p, const Byte* block, BlockBits bi
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
     const std::uint64_t ascii_spaces = ascii_spaces_of(low) | ascii_spaces_of(high) << 32;
     const std::uint64_t line_feeds = line_feeds_of(low) | line_feeds_of(high) << 32;
-    check_block_candidates(search.begin, search.end, p, bits.candidates, ascii_spaces, line_feeds, bits.non_ascii,
+    collect_block_candidates(search.begin, search.end, p, bits.candidates, ascii_spaces, line_feeds, bits.non_ascii,
                            search.heads);
     return true;
 }
@@ -172,7 +172,7 @@ Utf8Verdict find_imports_avx2(std::string_view text, Heads& heads) {
     return Utf8Verdict{!search.check_next};
 }
 
-Utf8Check check_utf8_avx2(std::string_view text) {
+Utf8Check check_piece_avx2(std::string_view text) {
     return check_utf8(text, &skip_ascii_avx2);
 }
 

@@ -62,7 +62,7 @@ __attribute__((noinline)) BlockEnd look_closer(const Search& search, const Byte*
     const std::uint64_t controls =  // tab to carriage return
         _mm512_cmple_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('\t')), _mm512_set1_epi8('\r' - '\t'));
     const std::uint64_t ascii_spaces = (controls & ~line_feeds) | _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(' '));
-    check_block_candidates(search.begin, search.end, p, candidates, ascii_spaces, line_feeds, non_ascii, search.heads);
+    collect_block_candidates(search.begin, search.end, p, candidates, ascii_spaces, line_feeds, non_ascii, search.heads);
     return block_end;
 }
 
@@ -125,7 +125,7 @@ Utf8Verdict find_imports_avx512(std::string_view text, Heads& heads) {
     return Utf8Verdict{block_end == BlockEnd::whole};
 }
 
-Utf8Check check_utf8_avx512(std::string_view text) { return check_utf8(text, &skip_ascii_avx512); }
+Utf8Check check_piece_avx512(std::string_view text) { return check_utf8(text, &skip_ascii_avx512); }
 
 }  // namespace vornu
 

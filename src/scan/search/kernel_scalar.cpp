@@ -7,10 +7,10 @@ Utf8Verdict find_imports_scalar(std::string_view text, Heads& heads) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = begin + text.size();
     for (const unsigned char* p = begin; end - p >= 2; ++p)
-        if (is_candidate_pair(p)) check_candidate(begin, end, p, heads);
+        if (is_candidate_pair(p)) collect_candidate(begin, end, p, heads);
     return Utf8Verdict{is_valid_utf8(text)};
 }
 
-Utf8Check check_utf8_scalar(std::string_view text) { return check_utf8(text); }
+Utf8Check check_piece_scalar(std::string_view text) { return check_utf8(text); }
 
 }  // namespace vornu

@@ -39,14 +39,14 @@ Utf8Verdict find_imports_sse2(std::string_view text, Heads& heads) {
         const __m128i im = _mm_and_si128(_mm_cmpeq_epi8(first, letter_i), _mm_cmpeq_epi8(second, letter_m));
         const __m128i fr = _mm_and_si128(_mm_cmpeq_epi8(first, letter_f), _mm_cmpeq_epi8(second, letter_r));
         for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(im, fr))); bits != 0; bits &= bits - 1)
-            check_candidate(begin, end, p + std::countr_zero(bits), heads);
+            collect_candidate(begin, end, p + std::countr_zero(bits), heads);
     }
     for (; end - p >= 2; ++p)
-        if (is_candidate_pair(p)) check_candidate(begin, end, p, heads);
+        if (is_candidate_pair(p)) collect_candidate(begin, end, p, heads);
     return Utf8Verdict{is_valid_utf8(text, &skip_ascii_sse2)};
 }
 
-Utf8Check check_utf8_sse2(std::string_view text) { return check_utf8(text, &skip_ascii_sse2); }
+Utf8Check check_piece_sse2(std::string_view text) { return check_utf8(text, &skip_ascii_sse2); }
 
 }  // namespace vornu
 

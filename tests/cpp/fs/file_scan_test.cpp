@@ -122,12 +122,12 @@ Utf8Verdict counted_find_imports(std::string_view text, Heads& heads) {
     bytes_looked_at += text.size();
     return active_search_kernel().find_imports(text, heads);
 }
-Utf8Check counted_check_utf8(std::string_view text) {
+Utf8Check counted_check_piece(std::string_view text) {
     bytes_looked_at += text.size();
-    return active_search_kernel().check_utf8(text);
+    return active_search_kernel().check_piece(text);
 }
 bool always() noexcept { return true; }
-const SearchKernel counting{"counting", &always, &counted_find_imports, &counted_check_utf8};
+const SearchKernel counting{"counting", &always, &counted_find_imports, &counted_check_piece};
 
 class FileScanCost : public FileScan {};
 

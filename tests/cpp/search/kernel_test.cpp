@@ -92,7 +92,7 @@ TEST_P(Kernel, ChecksUtf8ExactlyAsThePlainValidator) {
         ASSERT_EQ(kernel.find_imports(text, heads) == Utf8Verdict::valid, is_valid_utf8(text))
             << testing::PrintToString(text);
         const Utf8Check plain = check_utf8(text);
-        const Utf8Check piece = kernel.check_utf8(text);
+        const Utf8Check piece = kernel.check_piece(text);
         ASSERT_EQ(piece.valid, plain.valid) << testing::PrintToString(text);
         if (plain.valid) {
             ASSERT_EQ(piece.cut_length, plain.cut_length) << testing::PrintToString(text);
