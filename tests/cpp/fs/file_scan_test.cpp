@@ -12,6 +12,7 @@
 #include "support/allocation_meter.hpp"
 #include "support/kernels.hpp"
 #include "support/line_reference.hpp"
+#include "support/random_text.hpp"
 #include "support/temp_tree.hpp"
 
 namespace vornu {
@@ -106,9 +107,7 @@ TEST_P(FileScan, RandomFilesMatchTheLineByLineReading) {
         "\xF0\x9F\x98\x80", "longer_identifier_name"};
     std::mt19937 random(7);
     for (int round = 0; round < 300; ++round) {
-        std::string text;
-        const int count = static_cast<int>(random() % 80);
-        for (int i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
+        std::string text = random_text(random, pieces, 80);
         if (random() % 10 == 0) text.insert(random() % (text.size() + 1), 1, '\xC3');
         ASSERT_EQ(scan_text(text), reference_file_names(text)) << testing::PrintToString(text);
     }

@@ -320,13 +320,17 @@ TEST(ScanRootsWith, ManyCallersAtOnce) {
     }
 }
 
+// `count` roots, each a file of its own folder importing a name of its own.
+std::vector<std::string> one_import_roots(TempTree& tree, int count) {
+    std::vector<std::string> roots;
+    for (int i = 0; i < count; ++i)
+        roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"), cat("import n", std::to_string(i), "\n")));
+    return roots;
+}
+
 TEST(ScanRoots, ManyCallersOnTheProcessWidePool) {
     TempTree tree;
-    std::vector<std::string> roots;
-    for (int i = 0; i < 24; ++i) {
-        roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"),
-                                   cat("import n", std::to_string(i), "\n")));
-    }
+    const std::vector<std::string> roots = one_import_roots(tree, 24);
     const NameSet expected = union_in_sequence(roots, &scan_root_into);
     std::atomic<int> wrong{0};
     std::vector<std::thread> callers;
@@ -348,11 +352,7 @@ TEST(ScanRoots, AForkedChildScansWithAPoolOfItsOwn) {
     GTEST_SKIP() << "ThreadSanitizer does not support starting threads after a multi-threaded fork";
 #endif
     TempTree tree;
-    std::vector<std::string> roots;
-    for (int i = 0; i < 16; ++i) {
-        roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"),
-                                   cat("import n", std::to_string(i), "\n")));
-    }
+    const std::vector<std::string> roots = one_import_roots(tree, 16);
     const NameSet expected = scan_roots(roots);  // the parent's pool now exists
     ASSERT_EQ(expected.size(), 16u);
     const pid_t child = ::fork();
@@ -406,10 +406,7 @@ TEST(ScanRoots, ADescendantWithTheMakersPidMakesAPoolOfItsOwn) {
     GTEST_SKIP() << "ThreadSanitizer does not support starting threads after a multi-threaded fork";
 #endif
     TempTree tree;
-    std::vector<std::string> roots;
-    for (int i = 0; i < 4; ++i) {
-        roots.push_back(tree.write(cat("d", std::to_string(i), "/m.py"), cat("import n", std::to_string(i), "\n")));
-    }
+    const std::vector<std::string> roots = one_import_roots(tree, 4);
     const NameSet expected = union_in_sequence(roots, &scan_root_into);
     const pid_t outer = ::fork();
     ASSERT_GE(outer, 0);

@@ -8,6 +8,7 @@
 
 #include "support/kernels.hpp"
 #include "support/line_reference.hpp"
+#include "support/random_text.hpp"
 
 namespace vornu {
 namespace {
@@ -60,10 +61,7 @@ TEST_P(Kernel, AgreesWithLineByLineOnRandomTexts) {
         "\xE2\x82", "\xED\xA0\x80"};
     std::mt19937 random(20261207);
     for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        const int count = static_cast<int>(random() % 120);
-        for (int i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
-        expect_like_line_by_line(text);
+        expect_like_line_by_line(random_text(random, pieces, 120));
     }
 }
 
