@@ -3,8 +3,9 @@ own name: python/vornu_imports/check/data/distribution_modules.json, which `vorn
 check` consults for declared distributions that are not installed.
 
 For each candidate distribution it takes the newest wheel (from folders of wheels given
-with --wheels, from its cache, or else fetched with `pip download --no-deps`) and reads its
-list of files, top_level.txt, `.pth` files and METADATA, never unpacking or importing it.
+with --wheels, from its cache, or else read in place on the package index through HTTP range
+requests and kept in the cache as a skeleton: the member names with only the few texts read
+here) and reads its list of files, top_level.txt, `.pth` files and METADATA, never unpacking or importing it.
 Run it through scripts/make-module-map, which provides an interpreter with `packaging`.
 """
 
@@ -14,13 +15,14 @@ import argparse
 import concurrent.futures
 import datetime
 import email
+import io
 import json
 import os
 import re
-import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 import zipfile
 from pathlib import Path
 from typing import Callable
@@ -43,9 +45,8 @@ MISPACKAGED = frozenset({"benchmark", "benchmarks", "doc", "docs", "example", "e
 # A plain shared library such as `libfoo.so.1` is no module.
 EXTENSION = re.compile(r"^([A-Za-z_][A-Za-z0-9_]*)(\.[^./]+)?\.(so|pyd)$")
 
-# Tried in turn by `pip download`: first this machine's own tags, then Windows (pywin32 and
-# the like publish nothing else), then macOS.
-PLATFORM_TRIES = ([], ["--platform", "win_amd64"], ["--platform", "macosx_11_0_arm64"])
+# The package index, read through its JSON simple API (PEP 691).
+INDEX = "https://pypi.org/simple"
 
 
 def module_of_file(name: str) -> str | None:
@@ -212,23 +213,93 @@ def index_wheels(folders: list[Path]) -> dict[str, list[Path]]:
     return wheels
 
 
+class RangeFile(io.RawIOBase):
+    """A wheel on the package index read in place through HTTP range requests, as pip's own
+    lazy wheel reading does: zipfile seeks to the central directory at the end and reads only
+    the few members asked for, so a wheel of a gigabyte costs a few kilobytes."""
+
+    # Reads ask for at least this much, so that the central directory and the small members
+    # near it come in one or two requests rather than one a member.
+    BLOCK = 1 << 16
+
+    def __init__(self, url: str, size: int) -> None:
+        super().__init__()
+        self.url, self.size, self.position = url, size, 0
+        self.block_start, self.block = 0, b""
+
+    def seekable(self) -> bool:
+        return True
+
+    def readable(self) -> bool:
+        return True
+
+    def tell(self) -> int:
+        return self.position
+
+    def seek(self, offset: int, whence: int = io.SEEK_SET) -> int:
+        base = {io.SEEK_SET: 0, io.SEEK_CUR: self.position, io.SEEK_END: self.size}[whence]
+        self.position = max(0, base + offset)
+        return self.position
+
+    def read(self, size: int = -1) -> bytes:
+        end = self.size if size < 0 else min(self.size, self.position + size)
+        if end <= self.position:
+            return b""
+        if not (self.block_start <= self.position and end <= self.block_start + len(self.block)):
+            start = self.position if self.size - self.position > self.BLOCK else max(0, self.size - self.BLOCK)
+            stop = min(self.size, max(end, start + self.BLOCK))
+            request = urllib.request.Request(self.url, headers={"Range": f"bytes={start}-{stop - 1}"})
+            with urllib.request.urlopen(request, timeout=60) as response:
+                block = response.read()
+            if response.status != 206 or len(block) != stop - start:
+                raise OSError(f"range request for {self.url} answered {response.status} with {len(block)} bytes")
+            self.block_start, self.block = start, block
+        start, self.position = self.position, end
+        return self.block[start - self.block_start:end - self.block_start]
+
+
+def index_files(distribution: str) -> list[dict]:
+    """The files of `distribution` that the index lists (PEP 691 JSON)."""
+    request = urllib.request.Request(f"{INDEX}/{distribution}/", headers={"Accept": "application/vnd.pypi.simple.v1+json"})
+    with urllib.request.urlopen(request, timeout=60) as response:
+        return json.load(response)["files"]
+
+
+# What a skeleton keeps of a wheel's members: the rest is stored empty, names alone.
+KEPT_TEXTS = ("/top_level.txt", "/METADATA", ".pth")
+
+
 def fetch(distribution: str, cache: Path) -> str | None:
-    """Downloads the newest wheel of `distribution` into the cache; None on success, else
-    why not (also recorded, so that a later run does not ask again)."""
-    error = ""
-    for platform in PLATFORM_TRIES:
-        with tempfile.TemporaryDirectory(dir=cache) as scratch:
-            command = [sys.executable, "-m", "pip", "download", "--quiet", "--no-deps", "--only-binary", ":all:",
-                       "--dest", scratch, *platform, distribution]
-            result = subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL)
-            got = list(Path(scratch).glob("*.whl"))
-            if result.returncode == 0 and got:
-                for wheel in got:
-                    os.replace(wheel, cache / "wheels" / wheel.name)
-                return None
-            error = (result.stderr.strip().splitlines() or ["no wheel"])[-1]
-    (cache / "unavailable" / distribution).write_text(error + "\n", encoding="utf-8")
-    return error
+    """Copies the skeleton of the newest wheel of `distribution` into the cache: every member's
+    name, with the texts read_wheel looks at (top_level.txt, METADATA, .pth files) and the
+    other members empty. None on success, else why not (also recorded, so that a later run
+    does not ask again)."""
+    try:
+        files = [f for f in index_files(distribution) if f["filename"].endswith(".whl") and not f.get("yanked")]
+        by_name = {}
+        for f in files:
+            try:
+                parse_wheel_filename(f["filename"])
+            except InvalidWheelFilename:
+                continue
+            by_name[f["filename"]] = f
+        if not by_name:
+            raise LookupError("no wheel on the index")
+        chosen = by_name[choose_wheel([Path(name) for name in by_name]).name]
+        with urllib.request.urlopen(urllib.request.Request(chosen["url"], method="HEAD"), timeout=60) as response:
+            size = int(response.headers["Content-Length"])
+        with zipfile.ZipFile(RangeFile(chosen["url"], size)) as remote, \
+                tempfile.NamedTemporaryFile(dir=cache, delete=False) as scratch:
+            with zipfile.ZipFile(scratch, "w") as skeleton:
+                for member in remote.namelist():
+                    keep = member.count("/") <= 1 and member.endswith(KEPT_TEXTS)
+                    skeleton.writestr(member, remote.read(member) if keep else b"")
+        os.replace(scratch.name, cache / "wheels" / chosen["filename"])
+        return None
+    except (OSError, LookupError, KeyError, ValueError, zipfile.BadZipFile) as error:
+        message = f"{type(error).__name__}: {error}"
+        (cache / "unavailable" / distribution).write_text(message + "\n", encoding="utf-8")
+        return message
 
 
 def read_candidates(path: Path) -> list[str]:
