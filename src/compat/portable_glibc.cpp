@@ -18,14 +18,16 @@
 extern "C" {
 
 // glibc 2.34 moved the thread functions into libc under a new version; the 2.2.5 version
-// is the same function (older glibc serves it from libpthread.so.0, which the module
+// (2.3.3 for pthread_condattr_setclock) is the same function (older glibc serves it from libpthread.so.0, which the module
 // therefore lists as needed).
 int vornu_pthread_create_v225(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 int vornu_pthread_attr_setstacksize_v225(pthread_attr_t*, size_t);
 int vornu_pthread_once_v225(pthread_once_t*, void (*)());
+int vornu_pthread_condattr_setclock_v233(pthread_condattr_t*, clockid_t);
 __asm__(".symver vornu_pthread_create_v225, pthread_create@GLIBC_2.2.5");
 __asm__(".symver vornu_pthread_attr_setstacksize_v225, pthread_attr_setstacksize@GLIBC_2.2.5");
 __asm__(".symver vornu_pthread_once_v225, pthread_once@GLIBC_2.2.5");
+__asm__(".symver vornu_pthread_condattr_setclock_v233, pthread_condattr_setclock@GLIBC_2.3.3");
 
 int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
                           void* argument) {
@@ -38,6 +40,10 @@ int __wrap_pthread_attr_setstacksize(pthread_attr_t* attributes, size_t size) {
 
 int __wrap_pthread_once(pthread_once_t* control, void (*routine)()) {
     return vornu_pthread_once_v225(control, routine);
+}
+
+int __wrap_pthread_condattr_setclock(pthread_condattr_t* attributes, clockid_t clock) {
+    return vornu_pthread_condattr_setclock_v233(attributes, clock);
 }
 
 // fstat64 became a libc function only in glibc 2.33 (before, an inline call of

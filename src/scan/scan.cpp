@@ -10,8 +10,10 @@ namespace vornu {
 
 void scan_root_into(std::string_view root, ScanScratch& scratch, NameCollector& names) {
     const SearchKernel& kernel = active_search_kernel();
-    for_each_python_file(root, scratch.listings,
-                         [&](int fd, std::uint64_t size) { scan_python_file(fd, names, scratch, kernel, size); });
+    for_each_python_file(root, scratch.listings, [&](int fd, std::uint64_t size) {
+        scratch.stop();
+        scan_python_file(fd, names, scratch, kernel, size);
+    });
 }
 
 NameSet scan_root(std::string_view root, ScanScratch& scratch) {
@@ -25,9 +27,9 @@ NameSet scan_root(std::string_view root) {
     return scan_root(root, scratch);
 }
 
-NameSet scan_roots(std::span<const std::string> roots) {
+NameSet scan_roots(std::span<const std::string> roots, CallStop* stop) {
     WorkerPool& pool = global_worker_pool();
-    return scan_roots_with(roots, &scan_root_into, pool);
+    return scan_roots_with(roots, &scan_root_into, pool, nullptr, stop);
 }
 
 }  // namespace vornu

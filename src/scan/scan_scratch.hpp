@@ -1,6 +1,7 @@
 // Memory that one scanning thread reuses from root to root and from file to file.
 #pragma once
 
+#include "scan/call_stop.hpp"
 #include "scan/fs/line_buffer.hpp"
 #include "scan/fs/tree_walk.hpp"
 #include "scan/names/name_collector.hpp"
@@ -18,6 +19,7 @@ struct ScanScratch {
     Heads heads;             // names found in the current piece of a file
     NameCollector pending;   // new names of a file that has not yet proved valid
     ListingBuffers listings;
+    StopCheck stop;          // of the call that the frame scans for; none by default
 };
 
 }  // namespace vornu

@@ -105,6 +105,7 @@ void scan_python_file(int fd, NameCollector& names, ScanScratch& scratch, const 
                 scan.last_piece();
                 return;
             case LineBuffer::Fill::more:
+                scratch.stop();
                 if (!scan.piece()) return;
         }
     }

@@ -14,7 +14,8 @@ namespace vornu {
 // known), in pieces of `scratch.lines.chunk()` bytes; of the line that a piece cuts,
 // only what still matters is carried to the next, and every byte is looked at a bounded
 // number of times however the pieces fall. If any byte of the file is not valid UTF-8, or
-// reading fails, the file adds nothing.
+// reading fails, the file adds nothing. Throws ScanStopped, between pieces, once the call
+// of `scratch.stop` is to stop: a file that never ends can still be left.
 void scan_python_file(int fd, NameCollector& names, ScanScratch& scratch,
                       const SearchKernel& kernel = active_search_kernel(), std::uint64_t size = 0);
 

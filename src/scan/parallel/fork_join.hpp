@@ -58,13 +58,18 @@ auto fork_join(Worker& self, Left&& left, Right&& right) {
     return std::pair(std::move(*left_result), right_job.take());
 }
 
-// From a thread outside `pool`: runs `function` on one of its workers and waits for it.
-// Its failure is rethrown here.
+// From a thread outside `pool`: runs `function` on one of its workers and waits for it,
+// asking `stop` (if any) meanwhile. Its failure is rethrown here.
+template <class Function>
+auto run_in_pool(WorkerPool& pool, CallStop* stop, Function&& function) {
+    FunctionJob<Function> job(function);
+    pool.run_from_outside(job, stop);
+    return job.take();
+}
+
 template <class Function>
 auto run_in_pool(WorkerPool& pool, Function&& function) {
-    FunctionJob<Function> job(function);
-    pool.run_from_outside(job);
-    return job.take();
+    return run_in_pool(pool, nullptr, std::forward<Function>(function));
 }
 
 }  // namespace vornu

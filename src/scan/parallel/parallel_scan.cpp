@@ -14,24 +14,31 @@ struct Call {
     ScanOne scan_one;
     std::size_t threads;
     ScanStats* stats;
+    CallStop* stop;
 
     void count(std::atomic<std::size_t> ScanStats::*counter) const {
         if (stats) (stats->*counter).fetch_add(1, std::memory_order_relaxed);
     }
 };
 
-NameSet scan_in_sequence(Roots roots, const Call& call) {
+// `on_calling_thread`: the piece runs on the thread that made the call, which alone may
+// ask the stop's hook.
+NameSet scan_in_sequence(Roots roots, const Call& call, bool on_calling_thread) {
     call.count(&ScanStats::pieces);
     ScanScratch scratch;
+    scratch.stop = StopCheck{call.stop, on_calling_thread};
     NameCollector names;
-    for (const std::string& root : roots) call.scan_one(root, scratch, names);
+    for (const std::string& root : roots) {
+        scratch.stop();
+        call.scan_one(root, scratch, names);
+    }
     return names.take();
 }
 
 NameSet divide(Worker& self, Roots roots, std::size_t splits, bool halves_moved, const Call& call);
 
 NameSet scan_piece(Worker& self, Roots roots, std::size_t splits, bool moved, const Call& call) {
-    if (!should_divide(roots.size(), splits, moved, call.threads)) return scan_in_sequence(roots, call);
+    if (!should_divide(roots.size(), splits, moved, call.threads)) return scan_in_sequence(roots, call, false);
     return divide(self, roots, splits, false, call);
 }
 
@@ -64,13 +71,24 @@ bool should_divide(std::size_t length, std::size_t& splits, bool moved,
     return true;
 }
 
-NameSet scan_roots_with(Roots roots, ScanOne scan_one, WorkerPool& pool, ScanStats* stats) {
-    const Call call{scan_one, pool.size(), stats};
-    if (roots.size() < 2) return scan_in_sequence(roots, call);
-    // A scan that itself scans many roots, from inside a worker, divides in place rather
-    // than waiting on the pool it occupies.
-    if (Worker* self = pool.current_worker()) return divide(*self, roots, call.threads, true, call);
-    return run_in_pool(pool, [&](Worker& worker, bool) { return divide(worker, roots, call.threads, true, call); });
+NameSet scan_roots_with(Roots roots, ScanOne scan_one, WorkerPool& pool, ScanStats* stats, CallStop* stop) {
+    const Call call{scan_one, pool.size(), stats, stop};
+    NameSet names;
+    if (roots.size() < 2 || pool.awaited_by_this_thread()) {
+        // A call made while this thread waits on the pool for another call (from that
+        // call's hook) would queue behind work that may go on for as long as it likes.
+        names = scan_in_sequence(roots, call, true);
+    } else if (Worker* self = pool.current_worker()) {
+        // A scan that itself scans many roots, from inside a worker, divides in place
+        // rather than waiting on the pool it occupies.
+        names = divide(*self, roots, call.threads, true, call);
+    } else {
+        names = run_in_pool(pool, stop,
+                            [&](Worker& worker, bool) { return divide(worker, roots, call.threads, true, call); });
+    }
+    // The last roots may have ended before they saw the stop; the result is dropped all the same.
+    if (stop != nullptr && stop->stopped()) throw ScanStopped();
+    return names;
 }
 
 }  // namespace vornu

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "scan/call_stop.hpp"
 #include "scan/scan_scratch.hpp"
 #include "scan/names/name_collector.hpp"
 #include "scan/names/name_set.hpp"
@@ -35,8 +36,11 @@ bool should_divide(std::size_t length, std::size_t& splits, bool moved,
 
 // The union of `scan_one` over `roots`, computed on `pool` (0 or 1 root: on the calling
 // thread alone). An exception thrown by `scan_one` or a merge reaches the caller after the
-// rest of the work has ended; no partial result is returned then.
+// rest of the work has ended; no partial result is returned then. With a `stop`, each
+// piece looks at it before each root and hands it to `scan_one` in its scratch; once it is
+// to stop, the call waits for the work already under way to notice and throws ScanStopped.
+// Its hook is asked on the calling thread only (see WorkerPool::run_from_outside).
 NameSet scan_roots_with(std::span<const std::string> roots, ScanOne scan_one, WorkerPool& pool,
-                        ScanStats* stats = nullptr);
+                        ScanStats* stats = nullptr, CallStop* stop = nullptr);
 
 }  // namespace vornu

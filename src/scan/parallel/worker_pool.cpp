@@ -1,19 +1,69 @@
 // The workers' loop, sleeping and waking, and the queue of offered jobs.
 #include "scan/parallel/worker_pool.hpp"
 
+#include <time.h>
+
 #include <atomic>
 #include <cerrno>
 #include <new>
 
+#include "scan/call_stop.hpp"
+
 namespace vornu {
+namespace {
+
+// A condition variable whose timed waits run on the monotonic clock through
+// pthread_cond_timedwait, which every glibc has: std::condition_variable's timed waits
+// call pthread_cond_clockwait, of glibc 2.30, newer than what the wheels may refer to.
+class MonotonicBell {
+public:
+    MonotonicBell() noexcept {
+        pthread_condattr_t attr;
+        pthread_condattr_init(&attr);
+        pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+        pthread_cond_init(&cond_, &attr);
+        pthread_condattr_destroy(&attr);
+    }
+    ~MonotonicBell() { pthread_cond_destroy(&cond_); }
+    MonotonicBell(const MonotonicBell&) = delete;
+    MonotonicBell& operator=(const MonotonicBell&) = delete;
+
+    void notify_one() noexcept { pthread_cond_signal(&cond_); }
+    void wait(std::unique_lock<std::mutex>& held) noexcept {
+        pthread_cond_wait(&cond_, held.mutex()->native_handle());
+    }
+    // Returns false once the monotonic clock has reached `deadline`.
+    bool wait_until(std::unique_lock<std::mutex>& held, const timespec& deadline) noexcept {
+        return pthread_cond_timedwait(&cond_, held.mutex()->native_handle(), &deadline) != ETIMEDOUT;
+    }
+
+private:
+    pthread_cond_t cond_;
+};
+
+}  // namespace
 
 struct OutsideWaiter {
+    OutsideWaiter(const WorkerPool* waited_on, const OutsideWaiter* enclosing) noexcept
+        : pool(waited_on), outer(enclosing) {}
+
+    const WorkerPool* pool;
+    const OutsideWaiter* outer;  // of a call whose hook made this one, on the same thread
     std::mutex lock;
-    std::condition_variable bell;
+    MonotonicBell bell;
     bool done = false;
 };
 
 namespace {
+
+// The calls that this thread waits for, innermost first.
+__attribute__((tls_model("initial-exec"))) thread_local const OutsideWaiter* waiting_here = nullptr;
+
+timespec poll_deadline() noexcept {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return later_by(now, poll_interval_ms);
+}
 
 constexpr std::size_t worker_stack_size = 2 * 1024 * 1024;
 
@@ -134,8 +184,9 @@ void WorkerPool::ring_an_idle_worker() noexcept {
     if (Worker* idle = idle_.front()) ring(*idle);
 }
 
-void WorkerPool::run_from_outside(PoolJob& job) noexcept {
-    OutsideWaiter waiter;
+void WorkerPool::run_from_outside(PoolJob& job, CallStop* stop) noexcept {
+    OutsideWaiter waiter{this, waiting_here};
+    waiting_here = &waiter;
     job.outside = &waiter;
     job.offered_by = nullptr;
     {
@@ -144,7 +195,24 @@ void WorkerPool::run_from_outside(PoolJob& job) noexcept {
         ring_an_idle_worker();
     }
     Lock held(waiter.lock);
-    waiter.bell.wait(held, [&] { return waiter.done; });
+    timespec next_poll = poll_deadline();
+    while (!waiter.done) {
+        if (stop == nullptr || stop->stopped()) {
+            waiter.bell.wait(held);
+        } else if (!waiter.bell.wait_until(held, next_poll)) {
+            held.unlock();
+            stop->poll();
+            held.lock();
+            next_poll = poll_deadline();
+        }
+    }
+    waiting_here = waiter.outer;
+}
+
+bool WorkerPool::awaited_by_this_thread() const noexcept {
+    for (const OutsideWaiter* waiter = waiting_here; waiter != nullptr; waiter = waiter->outer)
+        if (waiter->pool == this) return true;
+    return false;
 }
 
 void WorkerPool::offer(Worker& self, PoolJob& job) noexcept {

@@ -13,6 +13,7 @@
 
 namespace vornu {
 
+struct CallStop;
 struct WorkerPool;
 struct OutsideWaiter;
 
@@ -69,8 +70,15 @@ struct WorkerPool {
     Worker* current_worker() const noexcept;
 
     // From a thread outside the pool: hands `job` in and blocks on the caller's own mutex
-    // and condition variable until it is done.
-    void run_from_outside(PoolJob& job) noexcept;
+    // and condition variable until it is done. With a `stop` that is not stopped yet, the
+    // wait wakes every poll_interval_ms to poll it (with no lock held: its hook may make
+    // calls of its own); once it is stopped, the wait goes on to the job's end, since the
+    // job lives in the caller's frame. Telling the job's work to stop is the job's business.
+    void run_from_outside(PoolJob& job, CallStop* stop = nullptr) noexcept;
+
+    // True while the calling thread waits in run_from_outside of this pool, as a stop's
+    // hook does when it runs.
+    bool awaited_by_this_thread() const noexcept;
 
     // On a worker: queues `job` and wakes an idle worker to take it.
     void offer(Worker& self, PoolJob& job) noexcept;

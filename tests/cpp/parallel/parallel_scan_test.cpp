@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <map>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -18,26 +17,11 @@
 #include "scan/parallel/global_pool.hpp"
 #include "scan/parallel/parallel_scan.hpp"
 #include "scan/scan.hpp"
+#include "support/pools.hpp"
 #include "support/temp_tree.hpp"
 
 namespace vornu {
 namespace {
-
-// One private pool per size, kept for the whole test run like the process-wide one.
-WorkerPool& pool_of(std::size_t threads) {
-    static std::mutex lock;
-    static std::map<std::size_t, WorkerPool*> pools;
-    std::lock_guard<std::mutex> guard(lock);
-    WorkerPool*& pool = pools[threads];
-    if (!pool) {
-        const PoolBuild build = WorkerPool::build(threads);
-        if (!build.pool) throw std::runtime_error(pool_start_failure(build.os_error));
-        pool = build.pool;
-    }
-    return *pool;
-}
-
-const std::vector<std::size_t> thread_counts = {1, 2, 8, 64};
 
 // Appending, rather than operator+ on a literal, avoids a false -Wrestrict report of GCC 12.
 std::string cat(std::string_view a, std::string_view b, std::string_view c = {}) {
@@ -134,7 +118,7 @@ TEST(ScanRootsWith, OneWorkerDividesIntoEightPieces) {
 TEST(ScanRootsWith, SmallListsNeverSplitBelowOneRoot) {
     for (int count = 0; count <= 20; ++count) {
         const auto roots = numbered_roots(count);
-        for (std::size_t threads : thread_counts) {
+        for (std::size_t threads : pool_sizes) {
             ScanStats stats;
             EXPECT_EQ(scan_roots_with(roots, &names_of_number, pool_of(threads), &stats),
                       union_in_sequence(roots, &names_of_number));
@@ -151,7 +135,7 @@ TEST(ScanRootsWith, ResultIndependentOfOrderDuplicatesAndThreads) {
     const NameSet expected = union_in_sequence(roots, &names_of_number);
     for (int round = 0; round < 5; ++round) {
         std::shuffle(roots.begin(), roots.end(), random);
-        for (std::size_t threads : thread_counts) {
+        for (std::size_t threads : pool_sizes) {
             EXPECT_EQ(scan_roots_with(roots, &names_of_number, pool_of(threads)), expected)
                 << "T=" << threads << " round " << round;
         }
@@ -179,7 +163,7 @@ TEST(ScanRootsWith, RealTreesGiveTheSameSetForEveryThreadCount) {
     std::mt19937 random(7);
     for (int round = 0; round < 3; ++round) {
         std::shuffle(roots.begin(), roots.end(), random);
-        for (std::size_t threads : thread_counts) {
+        for (std::size_t threads : pool_sizes) {
             EXPECT_EQ(scan_roots_with(roots, &scan_root_into, pool_of(threads)), expected);
         }
     }
@@ -200,7 +184,7 @@ TEST(ScanRootsWith, CallFromInsideAWorkerDoesNotWaitOnItself) {
     const std::vector<std::string> roots = {"x1", "x2", "x3", "x4", "x5"};
     NameSet expected = union_in_sequence(numbered_roots(12), &names_of_number);
     expected.insert(roots.begin(), roots.end());
-    for (std::size_t threads : thread_counts) {
+    for (std::size_t threads : pool_sizes) {
         nested_pool = &pool_of(threads);
         EXPECT_EQ(scan_roots_with(roots, &nested_scan, *nested_pool), expected);
     }
@@ -254,7 +238,7 @@ std::string failure_of(std::span<const std::string> roots, WorkerPool& pool) {
 
 TEST(ScanRootsWith, LeftFailureWinsAndSiblingsRunToTheirEnd) {
     const auto roots = numbered_roots(64);
-    for (std::size_t threads : thread_counts) {
+    for (std::size_t threads : pool_sizes) {
         FailureSetup setup({"r0", "r63"});
         EXPECT_EQ(failure_of(roots, pool_of(threads)), "failed at r0") << "T=" << threads;
         // r63 is in the other half; that half still ran, up to its own failure.
@@ -269,7 +253,7 @@ TEST(ScanRootsWith, LeftFailureWinsAndSiblingsRunToTheirEnd) {
 
 TEST(ScanRootsWith, RightFailureReachesTheCaller) {
     const auto roots = numbered_roots(64);
-    for (std::size_t threads : thread_counts) {
+    for (std::size_t threads : pool_sizes) {
         FailureSetup setup({"r40"});
         EXPECT_EQ(failure_of(roots, pool_of(threads)), "failed at r40") << "T=" << threads;
         EXPECT_TRUE(setup.was_attempted("r0"));
@@ -285,7 +269,7 @@ TEST(ScanRootsWith, SingleRootFailureOnTheCallingThread) {
 
 TEST(ScanRootsWith, PoolServesCallsAfterFailures) {
     const auto roots = numbered_roots(300);
-    for (std::size_t threads : thread_counts) {
+    for (std::size_t threads : pool_sizes) {
         {
             FailureSetup setup({"r1", "r150", "r299"});
             EXPECT_EQ(failure_of(roots, pool_of(threads)), "failed at r1");
