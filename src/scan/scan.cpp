@@ -10,10 +10,13 @@ namespace vornu {
 
 void scan_root_into(std::string_view root, ScanScratch& scratch, NameCollector& names) {
     const SearchKernel& kernel = active_search_kernel();
-    for_each_python_file(root, scratch.listings, [&](int fd, std::uint64_t size) {
-        scratch.stop();
-        scan_python_file(fd, names, scratch, kernel, size);
-    });
+    for_each_python_file(
+        root, scratch.listings,
+        [&](int fd, std::uint64_t size) {
+            scratch.stop();
+            scan_python_file(fd, names, scratch, kernel, size);
+        },
+        [&] { scratch.stop(); });
 }
 
 NameSet scan_root(std::string_view root, ScanScratch& scratch) {

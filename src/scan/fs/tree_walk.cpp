@@ -26,6 +26,8 @@ struct Walk {
     std::string path;  // of the entry at hand; each open directory's path is a prefix of it
     DirectoryStack stack;
     const VisitFile& visit;
+    const std::function<void()>& every_few_entries;
+    unsigned entries = 0;
 
     // Rewrites the walk's path to name the entry `name` of the top directory, and returns it.
     // Only directories and the entries of a directory whose descriptor was closed need it.
@@ -65,6 +67,7 @@ struct Walk {
             // The entry's name stays where the listing put it: no deeper directory uses
             // that place before the entry is done with.
             if (const std::optional<ListedEntry> entry = stack.next()) {
+                if (++entries % 256 == 0 && every_few_entries) every_few_entries();
                 enter(entry->name, entry->type);
             } else {
                 stack.pop();
@@ -104,10 +107,11 @@ unsigned char entry_type(int dir_fd, const char* name, const std::string& path, 
     return IFTODT(status.st_mode);
 }
 
-void for_each_python_file(std::string_view root, ListingBuffers& listings, const VisitFile& visit) {
+void for_each_python_file(std::string_view root, ListingBuffers& listings, const VisitFile& visit,
+                          const std::function<void()>& every_few_entries) {
     // A C string would end at an embedded NUL and name some other file.
     if (root.empty() || root.find('\0') != std::string_view::npos) return;
-    Walk walk{std::string(root), DirectoryStack(listings), visit};
+    Walk walk{std::string(root), DirectoryStack(listings), visit, every_few_entries};
     UniqueFd dir = open_root(walk.path, visit);
     if (!dir) return;
     walk.stack.push(std::move(dir), walk.path.size());

@@ -27,7 +27,11 @@ unsigned char entry_type(int dir_fd, const char* name, const std::string& path, 
 // error of the walk is dropped: what cannot be listed, inspected or opened is skipped.
 // The descriptor belongs to the walk and is closed when `visit` returns; `size` is the
 // file's size when it was opened.
+// `every_few_entries`, when given, is called once every few hundred entries of the walk, so
+// that a caller can stop a walk of a large tree even where it holds no Python file; it may
+// throw, which ends the walk.
 using VisitFile = std::function<void(int fd, std::uint64_t size)>;
-void for_each_python_file(std::string_view root, ListingBuffers& listings, const VisitFile& visit);
+void for_each_python_file(std::string_view root, ListingBuffers& listings, const VisitFile& visit,
+                          const std::function<void()>& every_few_entries = {});
 
 }  // namespace vornu

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "scan/fs/long_path.hpp"
@@ -77,6 +78,24 @@ TEST(EntryType, UnknownTypesAreLookedUpByDirectoryOrByPath) {
     EXPECT_EQ(open_long_path(std::string(PATH_MAX + 10, 'n'), O_RDONLY), -ENAMETOOLONG);
     EXPECT_EQ(open_long_path(dir_path + "missing/x.py", O_RDONLY), -ENOENT);
     EXPECT_EQ(std::system(("rm -rf '" + tree.path() + "'").c_str()), 0);
+}
+
+// A walk through many entries that are no Python files still gives its caller the word now
+// and then, so that a call over a large tree without sources can be stopped; what the
+// caller throws ends the walk.
+TEST(ForEachPythonFile, GivesTheCallerTheWordEvenWhereNoFileIsPython) {
+    TempTree tree;
+    for (int d = 0; d < 40; ++d)
+        for (int f = 0; f < 40; ++f) tree.write("d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt", "");
+    ListingBuffers buffers;
+    int asked = 0;
+    for_each_python_file(tree.path(), buffers, [](int, std::uint64_t) {}, [&] { ++asked; });
+    EXPECT_GE(asked, 1600 / 256);
+    int entries_after_throw = 0;
+    EXPECT_THROW(for_each_python_file(tree.path(), buffers, [](int, std::uint64_t) {},
+                                      [&] { throw std::runtime_error(std::to_string(entries_after_throw++)); }),
+                 std::runtime_error);
+    EXPECT_EQ(entries_after_throw, 1);
 }
 
 }  // namespace
