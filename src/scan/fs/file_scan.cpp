@@ -67,7 +67,7 @@ bool FileScan::carry_cut_line(std::string_view text, std::size_t whole) {
     const std::size_t checked = whole == 0 ? open_name : 0;
     const Utf8Check check = kernel.check_piece(cut.substr(checked));
     if (!check.valid) return false;
-    const LineVerdict verdict = recognise_line(cut, false);
+    const LineVerdict verdict = recognise_cut_line(cut);
     open_name = 0;
     if (verdict.kind == LineVerdict::undecided) {
         // What is carried runs to the end of the piece, so it holds any cut character.
