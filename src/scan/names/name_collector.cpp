@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 namespace vornu {
 namespace {
@@ -144,14 +145,19 @@ bool NameCollector::contains(std::string_view name) const noexcept {
     return has(name, key, hash_of(key, name));
 }
 
-void NameCollector::insert(std::string_view name) {
-    const Key key = key_of(name);
-    const std::uint64_t hash = hash_of(key, name);
-    if (has(name, key, hash)) return;
+template <class Name>
+void NameCollector::add(Name&& name) {
+    const std::string_view view = name;
+    const Key key = key_of(view);
+    const std::uint64_t hash = hash_of(key, view);
+    if (has(view, key, hash)) return;
     // The set's node keeps its string where it is for as long as the set holds it.
-    const std::string& kept = *names_.emplace(name).first;
+    const std::string& kept = *names_.emplace(std::forward<Name>(name)).first;
     index(kept, key, hash);
 }
+
+void NameCollector::insert(std::string_view name) { add(name); }
+void NameCollector::insert(std::string&& name) { add(std::move(name)); }
 
 void NameCollector::absorb(NameCollector& other) {
     for (auto it = other.names_.begin(); it != other.names_.end();) {

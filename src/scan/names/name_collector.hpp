@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,8 @@ public:
 
     bool contains(std::string_view name) const noexcept;
     void insert(std::string_view name);
+    // The same for a name whose string the set may keep: a long name costs its size once.
+    void insert(std::string&& name);
 
     // Moves every name of `other` that this set lacks into it; `other` is left empty.
     void absorb(NameCollector& other);
@@ -60,6 +63,8 @@ private:
     void reset_slots(std::size_t slot_count);
     void rebuild(std::size_t slot_count);
     void index(std::string_view name, const Key& key, std::uint64_t hash);
+    template <class Name>
+    void add(Name&& name);
 
     NameSet names_;
     std::vector<Slot> slots_;  // a power of two long, at most half full; empty until needed

@@ -80,21 +80,20 @@ LineVerdict recognise_cut_line(std::string_view line) {
 
     const Byte* q = token + 1;
     while (q < end && ident_rest[*q]) ++q;
+    const std::string_view head(reinterpret_cast<const char*>(token), static_cast<std::size_t>(q - token));
     // The head ends at the token's first full stop or at the end of the token; any other
     // character inside it spoils the name.
-    if (q != end && *q != '.' && space_length_at(q, end) == 0) {
-        if (may_go_on(q)) return undecided(keyword, token);
-        return {};
-    }
-    if (q == end) {
+    if (q == end || (*q != '.' && space_length_at(q, end) == 0)) {
+        if (!may_go_on(q)) return {};
         LineVerdict verdict = undecided(keyword, token);
-        verdict.in_name = true;
+        verdict.head = head;
+        verdict.in_name = q == end;
         return verdict;
     }
 
     LineVerdict verdict;
     verdict.kind = LineVerdict::name;
-    verdict.head = std::string_view(reinterpret_cast<const char*>(token), static_cast<std::size_t>(q - token));
+    verdict.head = head;
     return verdict;
 }
 

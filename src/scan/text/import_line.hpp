@@ -25,7 +25,9 @@ std::optional<std::string_view> recognise_whole_line(std::string_view line);
 struct LineVerdict {
     enum Kind { no_name, name, undecided };
     Kind kind = no_name;
-    std::string_view head;     // the module name, for `name`
+    // The module name, for `name`. For `undecided`, the name so far where the line stops
+    // inside it or right after it (at a character cut at the end); empty otherwise.
+    std::string_view head;
     std::string_view keyword;  // "import ", "from " or empty, for `undecided`
     std::size_t resume_at = 0; // for `undecided`: the rest of the line that still matters
                                // is `keyword` followed by the line from this offset on
