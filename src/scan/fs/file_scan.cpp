@@ -17,11 +17,21 @@ namespace {
 constexpr std::string_view import_stand_in = "import _";
 constexpr std::string_view from_stand_in = "from _";
 
-// The name of the carried line's stand-in, when there is one.
+// The name that the carried line's stand-in stands for.
 struct LongName {
     std::uint64_t start = 0;  // where the name begins in the file
     std::size_t before = 0;   // its bytes in earlier pieces, which the stand-in replaces
     std::size_t at = 0;       // the stand-in's place in the carried text
+};
+
+// What a piece leaves to the next of the line that it cut: `prefix`, then the piece's text
+// from `from` on. The prefix stands for what is decided of the line: "#" for a line that is
+// decided (it can never start an import), else its keyword if it has one, and a name's
+// stand-in if a name has begun; what follows are the bytes that still matter.
+struct Carry {
+    std::string_view prefix;
+    std::size_t from = 0;
+    std::optional<LongName> long_name;
 };
 
 // The reading of one file. Until the whole file has proved valid UTF-8, a name that the
@@ -39,6 +49,10 @@ struct FileScan {
         scratch.pending.clear();
     }
 
+    // Every text given to the kernel, as every cut line given to the recogniser, starts at
+    // a line's start, which is what lets them read it as lines: a piece's text is what was
+    // carried, then what was read, and what is carried is always the start of a line (a
+    // Carry), never bytes from inside one.
     bool search(std::string_view text) {
         return kernel.find_imports(text, scratch.heads) == Utf8Verdict::valid;
     }
@@ -53,7 +67,7 @@ struct FileScan {
     bool take_long_name(NameCollector& into);
     bool piece();
     bool carry_cut_line(std::string_view text, std::size_t whole);
-    void carry_open_name(const LineVerdict& verdict, std::size_t token);
+    Carry carry_of(const LineVerdict& verdict, std::size_t whole, std::size_t cut_character) const;
     void last_piece();
 };
 
@@ -100,42 +114,34 @@ bool FileScan::carry_cut_line(std::string_view text, std::size_t whole) {
     const Utf8Check check = kernel.check_piece(cut);
     if (!check.valid) return false;
     const LineVerdict verdict = recognise_cut_line(cut);
-    if (verdict.kind == LineVerdict::undecided) {
-        // What is carried runs to the end of the piece, so it holds any cut character.
-        if (verdict.head.empty()) {
-            long_name.reset();
-            scratch.lines.carry(verdict.keyword, whole + verdict.resume_at);
-        } else {
-            carry_open_name(verdict, whole + verdict.resume_at);
-        }
-        return true;
-    }
     if (verdict.kind == LineVerdict::name) {
         scratch.heads.push_back(verdict.head);
         if (!take_long_name(scratch.pending)) return false;
         hold_heads();
     }
-    long_name.reset();
-    // A decided line leaves a stand-in that can never start an import, and the bytes of a
-    // character that the piece cut, to be checked once it is whole.
-    scratch.lines.carry("#", text.size() - check.cut_length);
+    const Carry carry = carry_of(verdict, whole, text.size() - check.cut_length);
+    scratch.lines.carry(carry.prefix, carry.from);
+    long_name = carry.long_name;
     return true;
 }
 
-// The cut line is a keyword and a name that the piece ended in or right after, at `token`
-// of the text: the keyword, a stand-in for the name so far, and the bytes after it go on.
-void FileScan::carry_open_name(const LineVerdict& verdict, std::size_t token) {
-    const std::size_t after = token + verdict.head.size();
-    if (long_name && token == long_name->at) {
-        long_name->before += verdict.head.size() - 1;  // the stand-in's name runs on
-    } else {
-        // A name that begins in this piece begins in what the last fill brought: the
-        // carried bytes before it are a keyword, white space or a cut character.
-        long_name = LongName{scratch.lines.file_offset(token), verdict.head.size(), 0};
-    }
+// The carry of the cut line at `whole`. A decided line keeps only the bytes of a character
+// that the piece cut (from `cut_character` on), to be checked once it is whole. An
+// undecided one keeps its bytes from where they matter to the end of the piece, so any cut
+// character too; a name in it gives way to a stand-in.
+Carry FileScan::carry_of(const LineVerdict& verdict, std::size_t whole, std::size_t cut_character) const {
+    if (verdict.kind != LineVerdict::undecided) return {"#", cut_character, std::nullopt};
+    const std::size_t resume = whole + verdict.resume_at;
+    if (verdict.head.empty()) return {verdict.keyword, resume, std::nullopt};
     const std::string_view stand_in = verdict.keyword == "import " ? import_stand_in : from_stand_in;
-    long_name->at = stand_in.size() - 1;
-    scratch.lines.carry(stand_in, after);
+    const std::size_t at = stand_in.size() - 1;
+    const std::size_t after = resume + verdict.head.size();
+    // The stand-in's name runs on.
+    if (long_name && resume == long_name->at)
+        return {stand_in, after, LongName{long_name->start, long_name->before + verdict.head.size() - 1, at}};
+    // A name that begins in this piece begins in what the last fill brought: the carried
+    // bytes before it are a keyword, white space or a cut character.
+    return {stand_in, after, LongName{scratch.lines.file_offset(resume), verdict.head.size(), at}};
 }
 
 void FileScan::last_piece() {
