@@ -11,7 +11,7 @@
 //   6     insert the last name with one byte changed (the next two bytes: where, and to what)
 //   7     insert the name followed by each number below the next byte, and each of these
 //         followed by "_tailtail": many names that share their ends (while the first
-//         collector holds fewer than 1024 names, so that an input stays quick)
+//         collector holds fewer than 1024 names)
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t bound = bound_choice < 4 ? bound_choice : vornu::NameCollector::default_probe_bound;
     Pair first{vornu::NameCollector{{}, bound}, {}}, second{vornu::NameCollector{{}, bound}, {}};
     std::string last;
-    while (!input.empty()) {
+    // Operations that touch every name (take() and the build, many insertions) spend a budget,
+    // so that no input takes long.
+    for (std::size_t budget = 1 << 16; !input.empty() && budget > first.expected.size(); --budget) {
         const std::uint8_t op = input.byte();
         std::size_t length = op & 0x1F;
         if (length == 0x1F) length = input.byte();
@@ -80,18 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 second.expected.clear();
                 fuzz::check(second.collector.empty(), "absorb() left names behind");
                 break;
-            case 5:
-                fuzz::check(first.collector.take() == first.expected, "take() differs from the ordered set");
+            case 5: {
+                vornu::NameSet taken = first.collector.take();
+                fuzz::check(taken == first.expected, "take() differs from the ordered set");
                 fuzz::check(first.collector.empty(), "take() left names behind");
-                first.collector = vornu::NameCollector{first.expected, bound};
+                first.collector = vornu::NameCollector{std::move(taken), bound};
+                budget -= first.expected.size();
                 break;
+            }
             case 6:
                 if (!last.empty()) last[input.byte() % last.size()] = static_cast<char>(input.byte());
                 first.insert(last);
                 break;
             default:
                 last = input.text(length);
-                for (unsigned i = 0, n = input.byte(); i < n && first.expected.size() < 1024; ++i) {
+                for (unsigned i = 0, n = input.byte(); i < n && budget > 2 && first.expected.size() < 1024; ++i, budget -= 2) {
                     first.insert(last + std::to_string(i));
                     first.insert(last + std::to_string(i) + "_tailtail");
                 }
