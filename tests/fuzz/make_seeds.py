@@ -125,7 +125,7 @@ def name_operations():
         yield f"four-bytes-{bound}", bytes([bound]) + b"".join(name(0, n) for n in four) + name(3, four[0])
         yield f"one-byte-apart-{bound}", (bytes([bound]) + name(0, "typing_extensions")
                                           + b"".join(bytes([6 << 5, at, ord("a") + at]) for at in range(40)))
-        yield f"absorb-take-{bound}", (bytes([bound]) + b"".join(name(i % 3, f"n{i}") for i in range(300))
+        yield f"absorb-take-{bound}", (bytes([bound]) + b"".join(name(i % 3, f"n{i}") for i in range(200))
                                        + bytes([4 << 5, 5 << 5]) + name(3, "n7") + name(2, "n8") + bytes([4 << 5]))
 
 
