@@ -90,16 +90,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 budget -= first.expected.size();
                 break;
             }
-            case 6:
-                if (!last.empty()) last[input.byte() % last.size()] = static_cast<char>(input.byte());
+            case 6: {
+                const std::uint8_t where = input.byte(), to = input.byte();
+                if (!last.empty()) last[where % last.size()] = static_cast<char>(to);
                 first.insert(last);
                 break;
-            default:
+            }
+            default: {
                 last = input.text(length);
-                for (unsigned i = 0, n = input.byte(); i < n && budget > 2 && first.expected.size() < 1024; ++i, budget -= 2) {
+                const unsigned n = input.byte();
+                for (unsigned i = 0; i < n && budget > 2 && first.expected.size() < 1024; ++i, budget -= 2) {
                     first.insert(last + std::to_string(i));
                     first.insert(last + std::to_string(i) + "_tailtail");
                 }
+            }
         }
     }
     first.check_all();

@@ -48,7 +48,7 @@ public:
     // is read behind. `prefix` must not point into the buffer.
     void carry(std::string_view prefix, std::size_t from);
 
-    // Forgets the file, and gives back a buffer that an enormous line made grow.
+    // Forgets the file, and gives back a buffer that a long carry made grow.
     void clear() noexcept;
 
     std::size_t capacity() const noexcept { return capacity_; }

@@ -81,7 +81,8 @@ NameCollector::NameCollector(NameSet initial, std::size_t probe_bound)
 // The slot that holds `name`, else the first free one of its run, else `beyond_bound`.
 // Inlined into its two callers: a lookup of a name already there, which most import lines
 // are, then costs one call.
-[[gnu::always_inline]] inline std::size_t NameCollector::slot_for(std::string_view name, const Key& key, std::uint64_t hash) const noexcept {
+[[gnu::always_inline]] inline std::size_t NameCollector::slot_for(std::string_view name, const Key& key,
+                                                                  std::uint64_t hash) const noexcept {
     std::size_t at = hash & mask_;
     for (std::size_t step = 0; step < probe_bound_; ++step, at = (at + 1) & mask_) {
         const Slot& slot = slots_[at];

@@ -29,7 +29,10 @@ std::vector<std::string> random_names(std::mt19937& random) {
 std::vector<std::string> shared_ends(std::mt19937&) {
     std::vector<std::string> names;
     char name[32];
-    for (int i = 0; i < 4000; ++i) names.emplace_back(name, std::snprintf(name, sizeof name, "headhead_%08d_tailtail", i));
+    for (int i = 0; i < 4000; ++i) {
+        const int length = std::snprintf(name, sizeof name, "headhead_%08d_tailtail", i);
+        names.emplace_back(name, static_cast<std::size_t>(length));
+    }
     return names;
 }
 
