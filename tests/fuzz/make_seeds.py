@@ -5,7 +5,8 @@ tree were made with 3.12): `python tests/fuzz/make_seeds.py`. The other seeds ar
 shapes where a reader can go wrong: characters cut at the end of a 64-byte block or of a
 piece, every white-space character, keywords across block edges, CRLF, a byte order mark,
 bytes that never occur in UTF-8 and lone continuation bytes; for the parsers, control-group
-files as Linux writes them.
+files as Linux writes them; for the name collector, names made to share their ends or to
+differ in one byte, at every probe bound.
 """
 
 import shutil
@@ -110,6 +111,24 @@ def cgroup_shapes():
                         + b"\x00200000\n\x00100000\n")
 
 
+def name_operations():
+    """Inputs of the names target: a probe bound, then operations (see names_fuzz.cpp)."""
+    def name(kind, text):
+        text = text.encode()
+        return bytes([kind << 5 | len(text)]) + text if len(text) < 31 else bytes([kind << 5 | 31, len(text)]) + text
+
+    letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    four = [f"abcdef{a}{b}ghijkl{c}{d}" for a, b, c, d in zip(letters * 4, letters[::-1] * 4, letters * 4,
+                                                              letters[5:] + letters[:5])]
+    for bound in (0, 1, 2, 32):
+        yield f"shared-ends-{bound}", bytes([bound]) + name(7, "headhead_") + bytes([255]) + name(3, "headhead_77")
+        yield f"four-bytes-{bound}", bytes([bound]) + b"".join(name(0, n) for n in four) + name(3, four[0])
+        yield f"one-byte-apart-{bound}", (bytes([bound]) + name(0, "typing_extensions")
+                                          + b"".join(bytes([6 << 5, at, ord("a") + at]) for at in range(40)))
+        yield f"absorb-take-{bound}", (bytes([bound]) + b"".join(name(i % 3, f"n{i}") for i in range(200))
+                                       + bytes([4 << 5, 5 << 5]) + name(3, "n7") + name(2, "n8") + bytes([4 << 5]))
+
+
 def main():
     if SEEDS.exists():
         shutil.rmtree(SEEDS)
@@ -123,6 +142,8 @@ def main():
         write("file_scan", name, headers[i % len(headers)] + data)
     for name, data in cgroup_shapes():
         write("pool_size", name, data)
+    for name, data in name_operations():
+        write("names", name, data)
 
 
 if __name__ == "__main__":

@@ -11,8 +11,9 @@
 namespace vornu {
 namespace {
 
-// A carried line is one stand-in byte and at most three bytes of a cut character, or a
-// keyword and the beginning of a name; only an enormous name needs more than this.
+// What the scan carries of a cut line is a few bytes that stand for its decided start (a
+// keyword, a name's stand-in) and a few of a cut keyword or character: far less than this,
+// so the buffer keeps its first size. It would grow for a longer carry all the same.
 constexpr std::size_t carry_room = 4096;
 
 }  // namespace
@@ -20,8 +21,7 @@ constexpr std::size_t carry_room = 4096;
 void LineBuffer::reserve_behind_carried() {
     const std::size_t needed = std::max(carried_, carry_room) + chunk_;
     if (capacity_ >= needed) return;
-    // An enormous name grows the buffer geometrically, so its bytes are copied a few times
-    // in all, not once per chunk.
+    // Geometrically, so that a carry that kept growing would be copied a few times in all.
     const std::size_t capacity = capacity_ == 0 ? needed : std::max(needed, 2 * capacity_);
     auto grown = std::make_unique_for_overwrite<unsigned char[]>(capacity);
     if (carried_ != 0) std::memcpy(grown.get(), buffer_.get(), carried_);
@@ -32,11 +32,13 @@ void LineBuffer::reserve_behind_carried() {
 void LineBuffer::start(std::uint64_t size) noexcept {
     carried_ = length_ = 0;
     left_ = size == 0 ? UINT64_MAX : size;
+    read_ = filled_from_ = 0;
 }
 
 LineBuffer::Fill LineBuffer::fill(int fd) {
     reserve_behind_carried();
     length_ = carried_;
+    filled_from_ = read_;
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_, left_));
     const std::size_t limit = carried_ + wanted;
     while (length_ < limit) {
@@ -44,6 +46,7 @@ LineBuffer::Fill LineBuffer::fill(int fd) {
         if (n < 0) return Fill::error;
         if (n == 0) return Fill::end;
         length_ += static_cast<std::size_t>(n);
+        read_ += static_cast<std::uint64_t>(n);
     }
     if (left_ != UINT64_MAX) left_ -= wanted;
     return left_ == 0 ? Fill::end : Fill::more;

@@ -36,6 +36,10 @@ public:
     }
     std::size_t carried() const noexcept { return carried_; }
 
+    // Where in the file the byte at `at` of `text` was read, for a byte that the last fill
+    // brought (`at` not below `carried`). The file is read from its start.
+    std::uint64_t file_offset(std::size_t at) const noexcept { return filled_from_ + (at - carried_); }
+
     // The length of the whole lines at the start of `text`: up to its last line feed. The
     // carried bytes are part of one cut line, so only the new bytes are looked at.
     std::size_t whole_length() const noexcept;
@@ -44,10 +48,7 @@ public:
     // is read behind. `prefix` must not point into the buffer.
     void carry(std::string_view prefix, std::size_t from);
 
-    // Keeps every byte of `text` for the next fill: the line goes on.
-    void carry_all() noexcept { carried_ = length_; }
-
-    // Forgets the file, and gives back a buffer that an enormous line made grow.
+    // Forgets the file, and gives back a buffer that a long carry made grow.
     void clear() noexcept;
 
     std::size_t capacity() const noexcept { return capacity_; }
@@ -62,6 +63,8 @@ private:
     std::size_t carried_ = 0;
     std::size_t length_ = 0;
     std::uint64_t left_ = 0;  // bytes still to come of the size the file was opened with
+    std::uint64_t read_ = 0;         // bytes of the file read so far
+    std::uint64_t filled_from_ = 0;  // the file offset of the last fill's first byte
 };
 
 }  // namespace vornu

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 
 // libc's wrappers are cancellation points, which the scan never wants (a worker cancelled
 // inside one would leak its descriptors), cost a little on every file, and tie the module
@@ -55,6 +56,12 @@ inline void close(int fd) noexcept { call(SYS_close, fd); }
 
 inline long read(int fd, void* buffer, std::size_t size) noexcept {
     return retry_on_eintr([&] { return call(SYS_read, fd, arg(buffer), static_cast<long>(size)); });
+}
+
+// Reads at `offset` without moving the descriptor's position.
+inline long pread(int fd, void* buffer, std::size_t size, std::uint64_t offset) noexcept {
+    return retry_on_eintr(
+        [&] { return call(SYS_pread64, fd, arg(buffer), static_cast<long>(size), static_cast<long>(offset)); });
 }
 
 inline bool fstat(int fd, struct stat& status) noexcept {

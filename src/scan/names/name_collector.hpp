@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,13 +13,23 @@ namespace vornu {
 // Most import lines name a module that an earlier line already named, so a name is
 // looked up by its hash in an open-addressed index of the set's own strings: one hash and
 // one or two comparisons, and no walk down the tree, for a name that is present.
+//
+// The names come from files that anyone may write, so no set of names may make the index
+// slow: every byte of a name enters its hash, which is seeded anew in each process, and a
+// lookup looks at no more than `probe_bound` slots. A name whose slot would lie further
+// from its hash's place is left out of the index, and a lookup that reaches the bound
+// asks the ordered set instead, in logarithmic time.
 class NameCollector {
 public:
+    static constexpr std::size_t default_probe_bound = 32;
+
     NameCollector() = default;
-    explicit NameCollector(NameSet initial);
+    explicit NameCollector(NameSet initial, std::size_t probe_bound = default_probe_bound);
 
     bool contains(std::string_view name) const noexcept;
     void insert(std::string_view name);
+    // The same for a name whose string the set may keep: a long name costs its size once.
+    void insert(std::string&& name);
 
     // Moves every name of `other` that this set lacks into it; `other` is left empty.
     void absorb(NameCollector& other);
@@ -41,15 +52,25 @@ public:
 private:
     struct Slot {
         Key key;
-        std::string_view name;  // a string of the set; no data: a free slot
+        std::uint64_t hash = 0;
+        const char* text = nullptr;  // a string of the set; null: a free slot
     };
+    static constexpr std::size_t beyond_bound = SIZE_MAX;
 
-    std::size_t slot_for(std::string_view name, const Key& key) const noexcept;
-    void index(std::string_view name, const Key& key);
+    std::size_t slot_for(std::string_view name, const Key& key, std::uint64_t hash) const noexcept;
+    bool has(std::string_view name, const Key& key, std::uint64_t hash) const noexcept;
+    void place(const Slot& slot);
+    void reset_slots(std::size_t slot_count);
+    void rebuild(std::size_t slot_count);
+    void index(std::string_view name, const Key& key, std::uint64_t hash);
+    template <class Name>
+    void add(Name&& name);
 
     NameSet names_;
     std::vector<Slot> slots_;  // a power of two long, at most half full; empty until needed
     std::size_t mask_ = 0;     // slots_.size() - 1
+    std::size_t probe_bound_ = default_probe_bound;
+    std::size_t unindexed_ = 0;  // names of the set that the index leaves out
 };
 
 }  // namespace vornu

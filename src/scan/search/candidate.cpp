@@ -95,10 +95,9 @@ void collect_line_start(const Byte* p, const Byte* end, Heads& heads) {
     // White space other than spaces and tabs, or a character outside ASCII.
     const void* line_feed = std::memchr(p, '\n', left);
     const Byte* line_end = line_feed ? static_cast<const Byte*>(line_feed) : end;
-    const LineVerdict verdict = recognise_line(
-        std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(line_end - p)),
-        true);
-    if (verdict.kind == LineVerdict::name) heads.push_back(verdict.head);
+    if (const auto head = recognise_whole_line(
+            std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(line_end - p))))
+        heads.push_back(*head);
 }
 
 void collect_candidate(const Byte* begin, const Byte* end, const Byte* p, Heads& heads) {

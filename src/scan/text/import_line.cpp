@@ -1,4 +1,5 @@
-// The line recogniser, for whole lines and for lines that a read cut.
+// The line recogniser: one reading for lines that a read cut, and whole lines as cut lines
+// that nothing follows.
 #include "scan/text/import_line.hpp"
 
 #include <cstring>
@@ -43,7 +44,11 @@ bool is_valid_ident(std::string_view text) {
     return true;
 }
 
-LineVerdict recognise_line(std::string_view line, bool complete) {
+// The one reading of a line, as far as its bytes go. Where the line stops at a point that
+// more bytes could change (inside the leading white space, the keyword, the white space
+// after it or the name, or at the first bytes of a character that may be white space),
+// the verdict is `undecided`; everything else is final.
+LineVerdict recognise_cut_line(std::string_view line) {
     const auto* const start = reinterpret_cast<const Byte*>(line.data());
     const Byte* const end = start + line.size();
     auto undecided = [&](std::string_view keyword, const Byte* resume) {
@@ -54,9 +59,7 @@ LineVerdict recognise_line(std::string_view line, bool complete) {
         return verdict;
     };
     // At `p` the text ends, or a cut character may yet turn out to be white space.
-    auto may_go_on = [&](const Byte* p) {
-        return !complete && (p == end || could_be_cut_space(p, end));
-    };
+    auto may_go_on = [&](const Byte* p) { return p == end || could_be_cut_space(p, end); };
 
     const Byte* p = skip_spaces(start, end);
     if (may_go_on(p)) return undecided({}, p);
@@ -67,40 +70,46 @@ LineVerdict recognise_line(std::string_view line, bool complete) {
     } else if (starts_with(p, end, from_keyword)) {
         keyword = from_keyword;
     } else {
-        if (!complete && (is_cut_word(p, end, import_keyword) || is_cut_word(p, end, from_keyword)))
-            return undecided({}, p);
+        if (is_cut_word(p, end, import_keyword) || is_cut_word(p, end, from_keyword)) return undecided({}, p);
         return {};
     }
 
     const Byte* token = skip_spaces(p + keyword.size(), end);
     if (may_go_on(token)) return undecided(keyword, token);
-    if (token == end || !ident_start[*token]) return {};
+    if (!ident_start[*token]) return {};
 
     const Byte* q = token + 1;
     while (q < end && ident_rest[*q]) ++q;
+    const std::string_view head(reinterpret_cast<const char*>(token), static_cast<std::size_t>(q - token));
     // The head ends at the token's first full stop or at the end of the token; any other
     // character inside it spoils the name.
-    if (q != end && *q != '.' && space_length_at(q, end) == 0) {
-        if (may_go_on(q)) return undecided(keyword, token);
-        return {};
-    }
-    if (q == end && !complete) {
+    if (q == end || (*q != '.' && space_length_at(q, end) == 0)) {
+        if (!may_go_on(q)) return {};
         LineVerdict verdict = undecided(keyword, token);
-        verdict.in_name = true;
+        verdict.head = head;
+        verdict.in_name = q == end;
         return verdict;
     }
 
     LineVerdict verdict;
     verdict.kind = LineVerdict::name;
-    verdict.head = std::string_view(reinterpret_cast<const char*>(token),
-                                    static_cast<std::size_t>(q - token));
+    verdict.head = head;
     return verdict;
 }
 
+// A whole line is a cut line that nothing follows: of the places where more bytes could
+// change the verdict, only a name running to the line's end is a name once the line ends.
+// White space, a keyword or a character cut at the end all leave no name.
+std::optional<std::string_view> recognise_whole_line(std::string_view line) {
+    const LineVerdict verdict = recognise_cut_line(line);
+    if (verdict.kind == LineVerdict::name) return verdict.head;
+    if (verdict.kind == LineVerdict::undecided && verdict.in_name) return line.substr(verdict.resume_at);
+    return std::nullopt;
+}
+
 std::optional<std::string> import_root_of_line(std::string_view line) {
-    const LineVerdict verdict = recognise_line(line, true);
-    if (verdict.kind != LineVerdict::name) return std::nullopt;
-    return std::string(verdict.head);
+    if (const auto head = recognise_whole_line(line)) return std::string(*head);
+    return std::nullopt;
 }
 
 }  // namespace vornu

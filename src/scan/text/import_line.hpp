@@ -17,12 +17,17 @@ bool is_valid_ident(std::string_view text);
 // white-space-delimited token, cut before its first full stop.
 std::optional<std::string> import_root_of_line(std::string_view line);
 
+// The same name, as a view into `line`.
+std::optional<std::string_view> recognise_whole_line(std::string_view line);
+
 // The recogniser's answer for a line that may still go on, as happens when a file is
 // read in pieces and a piece ends inside a line.
 struct LineVerdict {
     enum Kind { no_name, name, undecided };
     Kind kind = no_name;
-    std::string_view head;     // the module name, for `name`
+    // The module name, for `name`. For `undecided`, the name so far where the line stops
+    // inside it or right after it (at a character cut at the end); empty otherwise.
+    std::string_view head;
     std::string_view keyword;  // "import ", "from " or empty, for `undecided`
     std::size_t resume_at = 0; // for `undecided`: the rest of the line that still matters
                                // is `keyword` followed by the line from this offset on
@@ -30,7 +35,8 @@ struct LineVerdict {
                                // of the line from `resume_at` on
 };
 
-// With `complete`, the line is whole and the verdict is never `undecided`.
-LineVerdict recognise_line(std::string_view line, bool complete);
+// The verdict on a line of which only a start has come: `no_name` and `name` are what the
+// whole line gives, whatever follows; `undecided` where what follows may change that.
+LineVerdict recognise_cut_line(std::string_view line);
 
 }  // namespace vornu

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -154,6 +156,73 @@ TEST_F(FileScanCost, NamesWaitingForTheEndOfALargeFileAreHeldOnce) {
         const std::size_t peak = allocation_meter::peak_during([&] { scan_python_file(fd.get(), names, scratch); });
         EXPECT_LT(peak, 512u << 10) << "bytes";
         EXPECT_EQ(names.names().size(), valid ? 101u : 0u);
+    }
+}
+
+// Whatever the shape of an enormous line (characters cut at every piece end included), its
+// reading holds one piece and a few carried bytes, as that of a comment line of the same
+// size does; a name that fails late costs nothing. Beyond that, only what is found counts:
+// a small name, and a long name that is taken, its own size once.
+TEST_F(FileScanCost, AnEnormousLineCostsWhatACommentLineCosts) {
+    constexpr std::size_t size = 1 << 20, chunk = 4096, small_names = 32 << 10;
+    const std::string run(size, 'n'), spaces(size, ' ');
+    std::string wide;  // U+3000, three bytes: cut at most piece ends
+    while (wide.size() < size) wide += "\xE3\x80\x80";
+    const struct {
+        std::string what, text;
+        std::size_t allowed;  // bytes beyond the comment line's
+    } shapes[] = {
+        {"comment", "#" + run + "\n", 0},
+        {"name failing late", "import " + run + "-", 0},
+        {"name failing late on a character", "import " + run + "\xC3\xA9\nimport b\n", small_names},
+        {"code", "x = " + run + "\n", 0},
+        {"spaces before", spaces + "import os\n", small_names},
+        {"spaces after", "import " + spaces + "os\n", small_names},
+        {"wide spaces before", wide + "import os\n", small_names},
+        {"wide spaces after", "import " + wide + "os\n", small_names},
+        {"name taken", "import " + run + "\n", small_names + size},
+        {"name taken at a wide space", "from " + run + wide + "import x\n", small_names + size},
+    };
+    std::size_t comment_peak = 0;
+    for (const auto& shape : shapes) {
+        const std::string file = tree.write("f.py", shape.text);
+        NameSet found;
+        const std::size_t peak = allocation_meter::peak_during(
+            [&] { found = scan_file(file, chunk, {}, &active_search_kernel()); });
+        if (shape.what == "comment") comment_peak = peak;
+        EXPECT_LE(peak, comment_peak + shape.allowed) << shape.what;
+        EXPECT_EQ(found, reference_file_names(shape.text)) << shape.what;
+    }
+}
+
+// A name that pieces cut is read back from the file once it is taken. A file that changed in
+// between (here, once the name's first bytes have been read) gives the name it now holds if
+// that is still a name of the same length, and nothing at all otherwise; never other bytes.
+TEST_F(FileScanCost, ANameReadBackFromAChangedFileIsANameOrNothing) {
+    static std::string file, change;  // written over the name's first byte; empty: the file is cut there
+    static std::size_t at = 0, checks = 0;
+    struct Changing {
+        static Utf8Check check_piece(std::string_view text) {
+            if (++checks == 3) {  // the third piece of 16 bytes: the name began in the second
+                std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(at) << change;
+                if (change.empty()) std::filesystem::resize_file(file, at);
+            }
+            return active_search_kernel().check_piece(text);
+        }
+    };
+    const SearchKernel changing{"changing", &always, active_search_kernel().find_imports, &Changing::check_piece};
+    const std::string name = "n" + std::string(100, 'a'), text = "import kept\nimport " + name + "\n";
+    const std::vector<std::pair<std::string, NameSet>> cases = {
+        {"Q", {"kept", "Q" + name.substr(1)}}, {"-", {}}, {"\xC3\xA9", {}}, {"", {}}};
+    for (const auto& [written, expected] : cases) {
+        for (std::uint64_t size : {std::uint64_t{0}, std::uint64_t{text.size()}}) {
+            file = tree.write("f.py", text);
+            at = text.find(name);
+            change = written;
+            checks = 0;
+            EXPECT_EQ(scan_file(file, 16, {}, &changing, size), expected)
+                << testing::PrintToString(written) << " size " << size;
+        }
     }
 }
 

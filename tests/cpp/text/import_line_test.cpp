@@ -9,7 +9,7 @@
 using vornu::import_root_of_line;
 using vornu::is_valid_ident;
 using vornu::LineVerdict;
-using vornu::recognise_line;
+using vornu::recognise_cut_line;
 
 namespace {
 
@@ -129,7 +129,7 @@ TEST(IsValidIdent, FollowsTheAsciiIdentifierRule) {
 
 // A line that is cut anywhere either is already decided exactly as the whole line, or
 // is resumable: what it keeps, followed by the rest, gives the whole line's answer.
-TEST(RecogniseLine, CutLinesResumeToTheSameAnswer) {
+TEST(RecogniseCutLine, CutLinesResumeToTheSameAnswer) {
     std::vector<std::string> lines = {
         "import os.path", "   from a.b import c", "import \xC2\xA0sys", "imports = 1",
         "\xE2\x80\x80\xE3\x80\x80import x\xE2\x80\xA8y", "import caf\xC3\xA9", "from\tx",
@@ -140,7 +140,7 @@ TEST(RecogniseLine, CutLinesResumeToTheSameAnswer) {
         const auto whole = import_root_of_line(line);
         for (std::size_t cut = 0; cut <= line.size(); ++cut) {
             const std::string head = line.substr(0, cut);
-            const LineVerdict verdict = recognise_line(head, false);
+            const LineVerdict verdict = recognise_cut_line(head);
             std::optional<std::string> got;
             if (verdict.kind == LineVerdict::name) {
                 got = std::string(verdict.head);
