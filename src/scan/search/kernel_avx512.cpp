@@ -21,19 +21,15 @@ inline std::uint64_t first_lanes(std::ptrdiff_t n) {
     return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
 }
 
-// Where the pairs "im" and "fr" start, given the bytes and the bytes one after them. Both
-// keywords begin with a pair that is rare elsewhere.
-inline std::uint64_t pair_starts(__m512i bytes, __m512i after) {
-    return (_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('i')) & _mm512_cmpeq_epi8_mask(after, _mm512_set1_epi8('m'))) |
-           (_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('f')) & _mm512_cmpeq_epi8_mask(after, _mm512_set1_epi8('r')));
-}
+inline constexpr utf8_avx512::LaneTable pair_seconds = utf8_avx512::in_every_lane(pair_second);
 
 // The places of a block where a keyword may start: a pair "im" or "fr" after white space,
 // the start of a line or a byte outside ASCII (a pair after a printable ASCII character,
 // the great majority, can start no keyword), given the block's bytes and the bytes one
-// after and one before them.
+// after and one before them. The pairs are found as pair_second says.
 inline std::uint64_t candidates_of(__m512i bytes, __m512i after, __m512i before) {
-    return pair_starts(bytes, after) & ~_mm512_cmpgt_epi8_mask(before, _mm512_set1_epi8(' '));
+    const __m512i wanted = _mm512_shuffle_epi8(utf8_avx512::table(pair_seconds), bytes);
+    return _mm512_mask_cmpeq_epi8_mask(~_mm512_cmpgt_epi8_mask(before, _mm512_set1_epi8(' ')), wanted, after);
 }
 
 struct Search {

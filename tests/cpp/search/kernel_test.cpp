@@ -51,14 +51,16 @@ TEST_P(Kernel, AgreesWithLineByLineOnKnownTexts) {
 }
 
 // Random texts built from the pieces that matter: keywords, names, every kind of space,
-// line ends and non-ASCII letters, so that candidates fall on every block offset.
+// line ends and non-ASCII letters, so that candidates fall on every block offset; and
+// pairs that a vector kernel may take for "im" or "fr" at first ("Im", "Fr", a tab or a
+// NUL before "m" or "r").
 TEST_P(Kernel, AgreesWithLineByLineOnRandomTexts) {
     const std::vector<std::string> pieces = {
         "import ", "from ", "im", "fr", "import", "os", "a.b", "_x", "9", ".", ",", "#", " ",
         "  ", "\t", "\n", "\r\n", "\r", "\xC2\xA0", "\xE2\x80\x80", "\xE3\x80\x80",
         "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b", "\f", ",", "-",
         "a long line of ordinary code without any keyword in it at all", "\xFF", "\xC3",
-        "\xE2\x82", "\xED\xA0\x80"};
+        "\xE2\x82", "\xED\xA0\x80", "Im", "Fr", "my", "ry", std::string(1, '\0')};
     std::mt19937 random(20261207);
     for (int round = 0; round < 3000; ++round) {
         expect_like_line_by_line(random_text(random, pieces, 120));
