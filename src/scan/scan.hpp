@@ -13,8 +13,9 @@ namespace vornu {
 
 // The names imported by the Python files under `root` (a directory or a single file),
 // used exactly as given. Never fails because of the file system: whatever cannot be
-// listed, inspected or read contributes nothing. Safe to call from many threads at once,
-// each with its own scratch.
+// listed, inspected or read contributes nothing; throws KernelOverrideError only for a
+// VORNU_FORCE_KERNEL that cannot be obeyed. Safe to call from many threads at once, each
+// with its own scratch.
 NameSet scan_root(std::string_view root, ScanScratch& scratch);
 NameSet scan_root(std::string_view root);
 
@@ -23,7 +24,8 @@ void scan_root_into(std::string_view root, ScanScratch& scratch, NameCollector& 
 
 // The union of `scan_root` over all roots, computed on the process-wide worker pool.
 // Throws std::exception (with a descriptive what()) only for internal failures, such as a
-// worker pool that cannot be started.
+// worker pool that cannot be started, and for a VORNU_FORCE_KERNEL that cannot be obeyed
+// (KernelOverrideError, before any work).
 NameSet scan_roots(std::span<const std::string> roots);
 
 }  // namespace vornu
