@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scan/search/lane_table.hpp"
+
 namespace vornu {
 
 using Heads = std::vector<std::string_view>;
@@ -34,6 +36,7 @@ inline bool is_candidate_pair(const unsigned char* p) {
 // entry is 0, so zeros that pad a text's last block start nothing.
 inline constexpr char pair_second[16] = {
     '\x80', '\x80', '\x80', '\x80', '\x80', '\x80', 'r', '\x80', '\x80', 'm', '\x80', '\x80', '\x80', '\x80', '\x80', '\x80'};
+inline constexpr LaneTable pair_second_lanes = in_every_lane(pair_second);
 
 // What a block of 64 bytes shows of the line that position `k` is on, from the masks of
 // its bytes (bit i for byte i): the nearest byte before `k` that is not an ASCII space, tab,

@@ -12,22 +12,19 @@
 #include <cstring>
 
 #include "scan/search/target_avx2_begin.hpp"
-#include "scan/search/utf8_lookup_avx2.hpp"
+#include "scan/search/vector_avx2.hpp"
+#include "scan/search/vector_utf8.hpp"
 
 namespace vornu {
 namespace {
 
 using Byte = unsigned char;
 
-inline __m256i pair_seconds() {
-    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pair_second)));
-}
-
 // The pairs "im" and "fr" among 32 bytes at `p` (0xFF bytes where they start), and a few
 // false ones (see pair_second).
 inline __m256i pairs_at(const Byte* p, __m256i bytes) {
     const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-    return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(pair_seconds(), bytes), after);
+    return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(Avx2::load(pair_second_lanes.entries), bytes), after);
 }
 
 // The bytes of 32 at `p` that follow a printable ASCII character (0xFF). A pair there (the
@@ -87,7 +84,8 @@ __attribute__((noinline)) BlockEnd look_closer(const Search& search, const Byte*
                                                bool check) {
     BlockEnd block_end = BlockEnd::whole;
     if (bits.non_ascii != 0 || check) {
-        const utf8_avx2::BlockCheck utf8 = utf8_avx2::check_block(block);
+        const __m256i vectors[2] = {Avx2::load(block), Avx2::load(block + 32)};
+        const vector_utf8::BlockCheck utf8 = vector_utf8::check_block<Avx2>(vectors, Avx2::load(block - 32));
         if (!utf8.valid) return BlockEnd::invalid;
         block_end = utf8.cut ? BlockEnd::cut : BlockEnd::whole;
     }
@@ -151,16 +149,6 @@ BlockEnd search_blocks(const Search& search, const Byte*& p, BlockEnd block_end)
     return block_end;
 }
 
-const Byte* skip_ascii_avx2(const Byte* p, const Byte* end) {
-    while (end - p >= 64) {
-        const auto* v = reinterpret_cast<const __m256i*>(p);
-        const __m256i any = _mm256_or_si256(_mm256_loadu_si256(v), _mm256_loadu_si256(v + 1));
-        if (_mm256_movemask_epi8(any) != 0) break;
-        p += 64;
-    }
-    return skip_ascii_words(p, end);
-}
-
 }  // namespace
 
 Utf8Verdict find_imports_avx2(std::string_view text, Heads& heads) {
@@ -177,7 +165,7 @@ Utf8Verdict find_imports_avx2(std::string_view text, Heads& heads) {
     return Utf8Verdict{block_end == BlockEnd::whole};
 }
 
-Utf8Check check_piece_avx2(std::string_view text) { return check_utf8(text, &skip_ascii_avx2); }
+Utf8Check check_piece_avx2(std::string_view text) { return check_utf8(text, &vector_utf8::skip_ascii<Avx2>); }
 
 }  // namespace vornu
 
