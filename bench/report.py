@@ -37,6 +37,7 @@ class Methods:
 
     def __init__(self, driver, rg, threads, peers):
         self.driver, self.rg, self.threads, self.peers = driver, rg, threads, peers
+        self.deptry_found = {}  # roots -> deptry's last run on them, which the name check reuses
 
     def env(self):
         return dict(os.environ, RAYON_NUM_THREADS=str(self.threads))
@@ -84,7 +85,8 @@ class Methods:
     def deptry_run(self, roots):
         result = subprocess.run([sys.executable, PEERS, *roots], capture_output=True, text=True, env=self.env(),
                                 check=True)
-        return json.loads(result.stdout.splitlines()[-1])
+        found = self.deptry_found[tuple(roots)] = json.loads(result.stdout.splitlines()[-1])
+        return found
 
     def deptry(self, roots):
         return self.deptry_run(roots)["seconds"]
@@ -117,7 +119,7 @@ def check_names(methods, roots):
              "rg_only": sorted(set(rg) - set(module)), "module_only": sorted(set(module) - set(rg))}
     if methods.peers["deptry"]:
         # deptry parses each file: strings, "import a, b" and files that do not parse make it differ.
-        deptry = methods.deptry_run(roots)
+        deptry = methods.deptry_found.get(tuple(roots)) or methods.deptry_run(roots)
         check.update(deptry_files=deptry["files"], deptry_only=sorted(set(deptry["names"]) - set(module)),
                      not_deptry=sorted(set(module) - set(deptry["names"])))
     return check
