@@ -1,4 +1,5 @@
-"""The performance report: the scan against the read floors, ripgrep and a pure-Python scan.
+"""The performance report: the scan against the read floors, ripgrep, a pure-Python scan and
+the tools users would pick instead (deptry's import extraction, `ruff analyze graph`).
 
 Run through bench/report, which builds what this needs; it writes docs/performance.md and
 three plots beside it. Every comparison is made side by side in one run: each round takes
@@ -9,10 +10,13 @@ ratios.
 """
 
 import argparse
+import importlib.metadata
+import json
 import os
 import platform
 import subprocess
 import sys
+import sysconfig
 import time
 
 import trees
@@ -24,13 +28,16 @@ import pyscan  # noqa: E402
 
 RG_NAME = r"^\s*(?:import|from) \s*([A-Za-z_][A-Za-z0-9_]*)(?:$|[.\s])"
 MODULE_CALL = "import sys, vornu_core; print(len(vornu_core.scan_imports(sys.argv[1:])))"
+PEERS = os.path.join(HERE, "peers.py")
+RUFF = os.path.join(sysconfig.get_path("scripts"), "ruff")
 
 
 class Methods:
     """The ways a tree is read: each returns seconds."""
 
-    def __init__(self, driver, rg, threads):
-        self.driver, self.rg, self.threads = driver, rg, threads
+    def __init__(self, driver, rg, threads, peers):
+        self.driver, self.rg, self.threads, self.peers = driver, rg, threads, peers
+        self.deptry_found = {}  # roots -> deptry's last run on them, which the name check reuses
 
     def env(self):
         return dict(os.environ, RAYON_NUM_THREADS=str(self.threads))
@@ -45,7 +52,9 @@ class Methods:
 
     def wall(self, command, shell=False):
         start = time.perf_counter()
-        subprocess.run(command, shell=shell, stdout=subprocess.DEVNULL, env=self.env(), check=True)
+        # Standard error is dropped: the peers warn about every file they cannot parse.
+        subprocess.run(command, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env(),
+                       check=True)
         return time.perf_counter() - start
 
     def lean(self, roots):
@@ -73,13 +82,25 @@ class Methods:
         pyscan.scan_roots(roots)
         return time.perf_counter() - start
 
+    def deptry_run(self, roots):
+        result = subprocess.run([sys.executable, PEERS, *roots], capture_output=True, text=True, env=self.env(),
+                                check=True)
+        found = self.deptry_found[tuple(roots)] = json.loads(result.stdout.splitlines()[-1])
+        return found
 
-def sample(methods, roots, names, rounds, python_rounds):
-    """Per method, the list of seconds of its samples."""
+    def deptry(self, roots):
+        return self.deptry_run(roots)["seconds"]
+
+    def ruff(self, roots):
+        return self.wall([RUFF, "analyze", "graph", "--isolated", *roots])
+
+
+def sample(methods, roots, names, rounds, limits):
+    """Per method, the list of seconds of its samples; `limits` caps the rounds of the slow ones."""
     samples = {name: [] for name in names}
     for i in range(rounds):
         for name in names[i % len(names):] + names[:i % len(names)]:
-            if name == "python" and i >= python_rounds:
+            if i >= limits.get(name, rounds):
                 continue
             methods.warm(roots)
             samples[name].append(getattr(methods, name)(roots))
@@ -94,8 +115,28 @@ def check_names(methods, roots):
     rg = subprocess.run(methods.rg_command(roots), shell=True, capture_output=True,
                         text=True).stdout.split()
     python = pyscan.scan_roots(roots)
-    return {"same_as_python": module == python, "names": len(module),
-            "rg_only": sorted(set(rg) - set(module)), "module_only": sorted(set(module) - set(rg))}
+    check = {"same_as_python": module == python, "names": len(module),
+             "rg_only": sorted(set(rg) - set(module)), "module_only": sorted(set(module) - set(rg))}
+    if methods.peers["deptry"]:
+        # deptry parses each file: strings, "import a, b" and files that do not parse make it differ.
+        deptry = methods.deptry_found.get(tuple(roots)) or methods.deptry_run(roots)
+        check.update(deptry_files=deptry["files"], deptry_only=sorted(set(deptry["names"]) - set(module)),
+                     not_deptry=sorted(set(module) - set(deptry["names"])))
+    return check
+
+
+def find_peers():
+    """The versions of deptry and ruff in this venv, None for one that is missing (bench/report
+    installs them from bench/peer-requirements.txt when PyPI can be reached)."""
+    found = {}
+    for name in ("deptry", "ruff"):
+        try:
+            found[name] = importlib.metadata.version(name)
+        except importlib.metadata.PackageNotFoundError:
+            found[name] = None
+    if found["ruff"] and not os.access(RUFF, os.X_OK):
+        found["ruff"] = None
+    return found
 
 
 def machine(driver):
@@ -111,39 +152,45 @@ def main():
     parser.add_argument("--rg", default="rg")
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--python-rounds", type=int, default=2)
+    parser.add_argument("--peer-rounds", type=int, default=3, help="rounds of deptry, which takes seconds a tree")
     parser.add_argument("--quick", action="store_true", help="small trees only, for trying the script")
     parser.add_argument("--out", default=os.path.join(REPO, "docs"))
     args = parser.parse_args()
     threads = os.cpu_count() or 1
-    methods = Methods(args.driver, args.rg, threads)
+    peers = find_peers()
+    methods = Methods(args.driver, args.rg, threads, peers)
     info = machine(args.driver)
-    title = f"{info['cpu']}, {info['cores']} CPUs"
-    report = {"info": info, "rounds": args.rounds, "python_rounds": args.python_rounds}
+    title = f"{info['cpu']}, {info['cores']} CPUs, search kernel {info['kernel']}"
+    report = {"info": info, "rounds": args.rounds, "python_rounds": args.python_rounds,
+              "peer_rounds": args.peer_rounds, "peers": peers}
+    limits = {"python": args.python_rounds, "deptry": args.peer_rounds}
 
-    all_methods = ["lean", "plain", "scan", "process", "ripgrep", "python"]
+    # The series by file count and by size are about the scan's own curve: no peers there.
+    base_methods = ["lean", "plain", "scan", "process", "ripgrep", "python"]
+    all_methods = base_methods + [name for name in ("deptry", "ruff") if peers[name]]
     report["trees"] = []
     for name, roots in trees.ordinary_trees(args.quick):
         print(f"== {name}", file=sys.stderr, flush=True)
-        samples = sample(methods, roots, all_methods, args.rounds, args.python_rounds)
+        samples = sample(methods, roots, all_methods, args.rounds, limits)
         report["trees"].append({"name": name, "roots": roots, "samples": samples,
                                 "files": trees.count_python(roots), "bytes": trees.python_bytes(roots),
                                 "check": check_names(methods, roots)})
     report["by_count"] = []
     for count, roots in trees.count_series(args.quick):
         print(f"== {count} files", file=sys.stderr, flush=True)
-        report["by_count"].append((count, sample(methods, roots, all_methods, args.rounds, args.python_rounds)))
+        report["by_count"].append((count, sample(methods, roots, base_methods, args.rounds, limits)))
     report["by_size"] = []
     for size, roots in trees.size_series(args.quick):
         print(f"== files of {size} bytes", file=sys.stderr, flush=True)
         report["by_size"].append((size, trees.python_bytes(roots),
-                                  sample(methods, roots, all_methods, args.rounds, args.python_rounds)))
+                                  sample(methods, roots, base_methods, args.rounds, limits)))
     report["by_workers"] = []
     roots = trees.many_roots(args.quick)
     for workers in sorted({1, 2, threads}):
         print(f"== {len(roots)} roots, {workers} workers", file=sys.stderr, flush=True)
-        workers_methods = Methods(args.driver, args.rg, workers)
+        workers_methods = Methods(args.driver, args.rg, workers, peers)
         report["by_workers"].append((workers, sample(workers_methods, roots, ["lean", "scan", "ripgrep", "python"],
-                                                     args.rounds, 1 if workers == 1 else 0)))
+                                                     args.rounds, {"python": 1 if workers == 1 else 0})))
 
     import plots
     import writeup

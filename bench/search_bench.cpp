@@ -1,9 +1,11 @@
 // search_bench FILE...: the speed of each search kernel alone, over files already in memory,
 // in pieces of whole lines of about 64 KiB as the scan hands them over; no reading, no
-// names kept. Prints GB/s per kernel (median of the rounds, kernels interleaved).
+// names kept. Prints GB/s per kernel (median of the rounds, kernels interleaved), and names
+// the kernels that this processor cannot run.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -33,12 +35,22 @@ int main(int argc, char** argv) {
     std::string text;
     for (int i = 1; i < argc; ++i) {
         std::ifstream in(argv[i], std::ios::binary);
+        if (!std::filesystem::is_regular_file(argv[i]) || !in) {
+            std::fprintf(stderr, "search_bench: %s is not a file that can be read\n", argv[i]);
+            return 2;
+        }
         text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (text.empty()) {
+        std::fprintf(stderr, "usage: %s FILE... (files of Python source, not empty)\n", argv[0]);
+        return 2;
     }
     const std::vector<std::string_view> pieces = pieces_of(text);
     std::vector<const vornu::SearchKernel*> kernels;
-    for (const vornu::SearchKernel& kernel : vornu::search_kernels())
+    for (const vornu::SearchKernel& kernel : vornu::search_kernels()) {
         if (kernel.supported()) kernels.push_back(&kernel);
+        else std::printf("%-8s this processor cannot run it\n", std::string(kernel.name).c_str());
+    }
     std::vector<std::vector<double>> seconds(kernels.size());
     vornu::Heads heads;
     for (int round = 0; round < 9; ++round) {

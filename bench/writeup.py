@@ -17,6 +17,13 @@ def ms(seconds):
     return f"{seconds * 1000:.1f}" if seconds < 10 else f"{seconds:.1f} s"
 
 
+def on_machine(report):
+    """The line that names the machine above every table."""
+    info = report["info"]
+    return (f"On {info['cpu']}, {info['cores']} CPUs, Linux {info['linux']}; "
+            f"search kernel `{info['kernel']}`:")
+
+
 def tree_tables(report):
     lines = [
         "## Against the read floors",
@@ -24,6 +31,8 @@ def tree_tables(report):
         "In-process times of `vornu-scan` (`--time`): the **lean floor** opens each file, asks its",
         "size, reads it in 64 KiB pieces up to that size and closes it; the **plain floor** reads",
         "until a read returns nothing. Both walk the same tree the same way, on the same pool.",
+        "",
+        on_machine(report),
         "",
         "| tree | .py files | MB | lean floor ms | plain floor ms | scan ms | scan / faster floor |",
         "|---|--:|--:|--:|--:|--:|--:|",
@@ -41,6 +50,8 @@ def tree_tables(report):
         "piped into `awk | sort -u` to the same names, and against the pure-Python scan of",
         "`tests/pyscan.py` timed in-process (and compared with the module's in-process scan).",
         "",
+        on_machine(report),
+        "",
         "| tree | module, process ms | rg pipeline ms | rg / module | pure Python ms | pure Python / scan | names agree |",
         "|---|--:|--:|--:|--:|--:|---|",
     ]
@@ -55,6 +66,54 @@ def tree_tables(report):
     return lines
 
 
+# Where the comparison of the whole commands goes once `vornu-imports check` exists.
+CHECK_ROW = ("`vornu-imports check` against `deptry .`, the whole commands checking a project's "
+             "dependencies: not measured yet; this row comes with the check command.")
+
+
+def peer_names(check):
+    if "deptry_files" not in check:
+        return ""
+    return (f"{check['deptry_files']:,} files; deptry differs by {len(check['deptry_only'])} + "
+            f"{len(check['not_deptry'])} names")
+
+
+def peer_table(report):
+    peers = report["peers"]
+    lines = ["## Against the tools users would pick instead", ""]
+    missing = [name for name, version in peers.items() if not version]
+    if missing:
+        lines += [f"Not measured: {' and '.join(missing)} could not be installed from PyPI into the "
+                  "bench's venv (`bench/peer-requirements.txt`); PyPI was probably out of reach.", ""]
+    if len(missing) == len(peers):
+        return lines + [CHECK_ROW]
+    versions = ", ".join(f"{name} {version}" for name, version in peers.items() if version)
+    lines += [
+        f"Peers: {versions}. **deptry's import extraction** is its own finding of the `.py`",
+        "files (its Rust walker, default excludes off) and its Rust extension parsing each file",
+        "for its imports, on every thread, timed inside a process of its own (`bench/peers.py`),",
+        "against the scan in-process. **`ruff analyze graph`** maps each file to the files it",
+        "imports, parsing each; it is timed as a whole process, against the module's whole",
+        "process. The parsers skip files that are not valid Python (the generated trees hold",
+        "some), and name what a parse finds rather than what the line rule finds, so their names",
+        "differ: the last column counts deptry's names that the scan lacks, and the scan's that",
+        "deptry lacks.",
+        "",
+        on_machine(report),
+        "",
+        "| tree | scan ms | deptry extraction ms | deptry / scan | module, process ms "
+        "| `ruff analyze graph` ms | ruff / module | deptry's reading |",
+        "|---|--:|--:|--:|--:|--:|--:|---|",
+    ]
+    for tree in report["trees"]:
+        s = tree["samples"]
+        deptry = (f"{ms(median(s['deptry']))} | {ratio(s, 'deptry', 'scan'):.0f}" if s.get("deptry") else "– | –")
+        ruff = (f"{ms(median(s['ruff']))} | {ratio(s, 'ruff', 'process'):.1f}" if s.get("ruff") else "– | –")
+        lines.append(f"| {tree['name']} | {ms(median(s['scan']))} | {deptry} | {ms(median(s['process']))} | {ruff} "
+                     f"| {peer_names(tree['check'])} |")
+    return lines + ["", CHECK_ROW]
+
+
 def markdown(report):
     info = report["info"]
     lines = [
@@ -62,13 +121,15 @@ def markdown(report):
         "",
         f"Measured {datetime.date.today().isoformat()} by `bench/report` on {info['cpu']}, "
         f"{info['cores']} CPUs, Linux {info['linux']}; search kernel `{info['kernel']}`. "
-        f"{report['rounds']} interleaved rounds (pure Python: {report['python_rounds']}), each "
+        f"{report['rounds']} interleaved rounds (pure Python: {report['python_rounds']}; deptry: "
+        f"{report['peer_rounds']}), each "
         "sample after an untimed read of its tree; medians, and medians of per-round ratios.",
         "The machine is a shared virtual one: read the ratios, which are taken side by side,",
         "rather than the absolute times.",
         "",
     ]
     lines += tree_tables(report)
+    lines += [""] + peer_table(report)
     lines += [
         "",
         "## Plots",

@@ -2,7 +2,9 @@
 // one per line. With --floor or --lean-floor it only reads the same files (to their end,
 // or up to the size they were opened with), on the same pool divided the same way, and
 // prints the byte count; with --time it also reports the time of the work itself on
-// standard error, and with --kernel the search kernel in use.
+// standard error, and with --kernel the search kernel in use. --kernels lists every
+// kernel built in, each with "supported" or "unsupported" on this processor. A
+// VORNU_FORCE_KERNEL that cannot be obeyed ends it at once with status 2.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -32,6 +34,7 @@ struct Options {
     std::optional<vornu::Floor> floor;
     bool timed = false;
     bool kernel = false;
+    bool kernels = false;
     std::vector<std::string> roots;
 };
 
@@ -42,6 +45,7 @@ std::optional<Options> parse(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--lean-floor") == 0) options.floor = vornu::Floor::lean;
         else if (std::strcmp(argv[i], "--time") == 0) options.timed = true;
         else if (std::strcmp(argv[i], "--kernel") == 0) options.kernel = true;
+        else if (std::strcmp(argv[i], "--kernels") == 0) options.kernels = true;
         else if (std::strcmp(argv[i], "--") == 0) {
             for (++i; i < argc; ++i) options.roots.emplace_back(argv[i]);
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -58,10 +62,22 @@ std::optional<Options> parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::optional<Options> options = parse(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: %s [--floor | --lean-floor] [--time] [--kernel] [--] ROOT...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--floor | --lean-floor] [--time] [--kernel] [--kernels] [--] ROOT...\n",
+                     argv[0]);
         return 2;
     }
-    if (options->kernel) std::fprintf(stderr, "kernel: %s\n", std::string(vornu::active_search_kernel().name).c_str());
+    if (options->kernels) {
+        for (const vornu::SearchKernel& kernel : vornu::search_kernels())
+            std::printf("%s %s\n", std::string(kernel.name).c_str(), kernel.supported() ? "supported" : "unsupported");
+        return 0;
+    }
+    try {
+        const vornu::SearchKernel& kernel = vornu::active_search_kernel();
+        if (options->kernel) std::fprintf(stderr, "kernel: %s\n", std::string(kernel.name).c_str());
+    } catch (const vornu::KernelOverrideError& failure) {
+        std::fprintf(stderr, "vornu-scan: %s\n", failure.what());
+        return 2;
+    }
     try {
         const auto start = std::chrono::steady_clock::now();
         if (options->floor) {

@@ -31,6 +31,7 @@ NameSet scan_root(std::string_view root) {
 }
 
 NameSet scan_roots(std::span<const std::string> roots, CallStop* stop) {
+    active_search_kernel();  // throws here, on the caller's thread, for an override that cannot be obeyed
     WorkerPool& pool = global_worker_pool();
     return scan_roots_with(roots, &scan_root_into, pool, nullptr, stop);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,12 +11,18 @@
 
 namespace fuzz {
 
-// Every kernel built into the library that this processor can run.
+// Every kernel built into the library that this processor can run. The first call says
+// on standard error which kernels are fuzzed and which this processor cannot run.
 inline const std::vector<const vornu::SearchKernel*>& supported_kernels() {
     static const std::vector<const vornu::SearchKernel*> kernels = [] {
         std::vector<const vornu::SearchKernel*> found;
-        for (const vornu::SearchKernel& kernel : vornu::search_kernels())
+        std::string fuzzed, skipped;
+        for (const vornu::SearchKernel& kernel : vornu::search_kernels()) {
             if (kernel.supported()) found.push_back(&kernel);
+            (kernel.supported() ? fuzzed : skipped).append(" ").append(kernel.name);
+        }
+        std::fprintf(stderr, "search kernels fuzzed:%s; skipped, as this processor cannot run them:%s\n",
+                     fuzzed.c_str(), skipped.empty() ? " none" : skipped.c_str());
         return found;
     }();
     return kernels;

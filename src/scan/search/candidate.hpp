@@ -6,13 +6,15 @@
 #include <string_view>
 #include <vector>
 
+#include "scan/search/lane_table.hpp"
+
 namespace vornu {
 
 using Heads = std::vector<std::string_view>;
 
-// `p` holds "im" or "fr", and only white space stands between the start of its line and
-// `p`. Appends the line's module name to `heads` if the line's first word is a keyword and
-// the line names one. The line ends at the first line feed or at `end`.
+// Only white space stands between the start of its line and `p`, which is before `end`.
+// Appends the line's module name to `heads` if the line's first word from `p` on is a
+// keyword and the line names one. The line ends at the first line feed or at `end`.
 void collect_line_start(const unsigned char* p, const unsigned char* end, Heads& heads);
 
 // The same where nothing is known of what stands before `p` on its line; the text
@@ -23,6 +25,18 @@ void collect_candidate(const unsigned char* begin, const unsigned char* end, con
 inline bool is_candidate_pair(const unsigned char* p) {
     return (p[0] == 'i' && p[1] == 'm') || (p[0] == 'f' && p[1] == 'r');
 }
+
+// The vector kernels find the pairs with one byte shuffle instead of four compares: this
+// table, looked up by the low half of each byte, gives the byte that must follow it, "m"
+// after "i" (0x69) and "r" after "f" (0x66), and the pair is where the next byte is that
+// one. Bytes that share a low half with "i" or "f" (")", "9", "I", "Y", "y", tab; "&", "6",
+// "F", "V", "v") make false candidates, which are rare where a keyword could start (after
+// white space) and which the closer look drops. Other halves want 0x80, which never
+// follows an ASCII byte in valid UTF-8; a byte outside ASCII reads 0 from the shuffle. No
+// entry is 0, so zeros that pad a text's last block start nothing.
+inline constexpr char pair_second[16] = {
+    '\x80', '\x80', '\x80', '\x80', '\x80', '\x80', 'r', '\x80', '\x80', 'm', '\x80', '\x80', '\x80', '\x80', '\x80', '\x80'};
+inline constexpr LaneTable pair_second_lanes = in_every_lane(pair_second);
 
 // What a block of 64 bytes shows of the line that position `k` is on, from the masks of
 // its bytes (bit i for byte i): the nearest byte before `k` that is not an ASCII space, tab,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <span>
+#include <stdexcept>
 #include <string_view>
 
 #include "scan/search/candidate.hpp"
@@ -29,12 +30,21 @@ struct SearchKernel {
 // Every kernel built into the library, widest first; the last, plain C++, runs anywhere.
 std::span<const SearchKernel> search_kernels();
 
+// A forced kernel that cannot be had: its name is unknown, or this processor cannot run it.
+class KernelOverrideError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The kernel this process uses: the widest that the processor supports, chosen at the
-// first call, unless the environment variable VORNU_FORCE_KERNEL names another supported
-// one (for tests and benchmarks; a name that is unknown or unsupported is ignored).
+// first call; or the one that the environment variable VORNU_FORCE_KERNEL names, a hook
+// for tests and benchmarks (empty counts as unset). A forced kernel is a demand, not a
+// wish, as simdutf's forced implementation is: if the name is unknown or this processor
+// cannot run that kernel, every call throws KernelOverrideError, so that nothing is ever
+// scanned, tested or measured with another kernel than the one named.
 const SearchKernel& active_search_kernel();
 
-// The choice itself, for a given value of the override (null when unset).
-const SearchKernel& choose_search_kernel(const char* forced);
+// The choice itself among `kernels`, for a given value of the override (null when unset).
+const SearchKernel& choose_search_kernel(const char* forced, std::span<const SearchKernel> kernels = search_kernels());
 
 }  // namespace vornu

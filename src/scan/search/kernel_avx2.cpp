@@ -1,5 +1,6 @@
-// The AVX2 kernel: one pass over 64-byte blocks finds the places where a keyword may start
-// and checks the UTF-8 of the blocks that hold bytes outside ASCII.
+// The AVX2 kernel: a round of 128 bytes costs two loads and three operations per 32 bytes
+// and one test, unless it holds a pair that may start a keyword or a byte outside ASCII;
+// only such blocks of 64 bytes are looked at closer.
 #include "scan/search/kernels.hpp"
 
 #if defined(__x86_64__)
@@ -11,76 +12,44 @@
 #include <cstring>
 
 #include "scan/search/target_avx2_begin.hpp"
-#include "scan/search/utf8_lookup_avx2.hpp"
+#include "scan/search/vector_avx2.hpp"
+#include "scan/search/vector_utf8.hpp"
 
 namespace vornu {
 namespace {
 
 using Byte = unsigned char;
 
-// Where the pairs "im" and "fr" start in a vector (0xFF bytes), given the vector of the
-// bytes one after. Both keywords begin with a pair that is rare elsewhere.
-inline __m256i pair_bytes(__m256i first, __m256i second) {
-    const __m256i im = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('i')),
-                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('m')));
-    const __m256i fr = _mm256_and_si256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('f')),
-                                        _mm256_cmpeq_epi8(second, _mm256_set1_epi8('r')));
-    return _mm256_or_si256(im, fr);
+// The pairs "im" and "fr" among 32 bytes at `p` (0xFF bytes where they start), and a few
+// false ones (see pair_second).
+inline __m256i pairs_at(const Byte* p, __m256i bytes) {
+    const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+    return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(Avx2::load(pair_second_lanes.entries), bytes), after);
 }
 
-// The pairs that may start a keyword, given also the vector of the bytes one before. A
-// keyword counts only after white space or at a line's start, so a pair after a printable
-// ASCII character (the great majority: "time", "self.from_") is dropped; after any other
-// byte it stays a candidate, and the candidate check decides.
-inline __m256i candidate_bytes(__m256i before, __m256i first, __m256i second) {
-    const __m256i printable_before = _mm256_cmpgt_epi8(before, _mm256_set1_epi8(' '));
-    return _mm256_andnot_si256(printable_before, pair_bytes(first, second));
+// The bytes of 32 at `p` that follow a printable ASCII character (0xFF). A pair there (the
+// great majority: "time", "self.from_") starts no keyword.
+inline std::uint32_t after_printable_at(const Byte* p) {
+    const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(before, _mm256_set1_epi8(' '))));
 }
-
-// One block of 64 positions, for `block` with its bytes, the one before and the one after
-// readable: its bytes, and where candidates start (0xFF bytes).
-struct BlockVectors {
-    __m256i low, high;
-    __m256i low_candidates, high_candidates;
-};
-
-inline BlockVectors load_block(const Byte* block) {
-    const auto* v = reinterpret_cast<const __m256i*>(block);
-    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
-    const auto* u = reinterpret_cast<const __m256i*>(block - 1);
-    const __m256i low = _mm256_loadu_si256(v);
-    const __m256i high = _mm256_loadu_si256(v + 1);
-    return {low, high, candidate_bytes(_mm256_loadu_si256(u), low, _mm256_loadu_si256(w)),
-            candidate_bytes(_mm256_loadu_si256(u + 1), high, _mm256_loadu_si256(w + 1))};
-}
-
-// The cheap first test of a block: any pair "im" or "fr", wherever it stands, or any byte
-// outside ASCII. Both show in the top bit of a byte, so one mask answers. Most blocks
-// fail it and need nothing more; the byte before each pair is looked at only for the rest.
-inline bool may_need_look(const Byte* block) {
-    const auto* v = reinterpret_cast<const __m256i*>(block);
-    const auto* w = reinterpret_cast<const __m256i*>(block + 1);
-    const __m256i low = _mm256_loadu_si256(v);
-    const __m256i high = _mm256_loadu_si256(v + 1);
-    const __m256i marks = _mm256_or_si256(
-        _mm256_or_si256(pair_bytes(low, _mm256_loadu_si256(w)), pair_bytes(high, _mm256_loadu_si256(w + 1))),
-        _mm256_or_si256(low, high));
-    return _mm256_movemask_epi8(marks) != 0;
-}
-
-// The block's candidates (bit k for position k), and its bytes outside ASCII.
-struct BlockBits {
-    std::uint64_t candidates;
-    std::uint64_t non_ascii;
-};
 
 inline std::uint64_t mask_of(__m256i low, __m256i high) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
 }
 
-inline BlockBits bits_of(const BlockVectors& block) {
-    return {mask_of(block.low_candidates, block.high_candidates), mask_of(block.low, block.high)};
+// A block of 64 positions: where pairs start, and its bytes outside ASCII.
+struct BlockBits {
+    std::uint64_t pairs;
+    std::uint64_t non_ascii;
+};
+
+// The block at `p`, whose byte before and 64 bytes after are readable.
+inline BlockBits bits_at(const Byte* p) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return {mask_of(pairs_at(p, low), pairs_at(p + 32, high)), mask_of(low, high)};
 }
 
 // ASCII white space but for the line feed, and line feeds (bit k for position k).
@@ -98,57 +67,86 @@ inline std::uint64_t line_feeds_of(__m256i bytes) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))));
 }
 
-// The state of one search: the text, the names, and whether the block before ended inside
-// a character, which obliges the next block to be checked even if it is pure ASCII.
 struct Search {
     const Byte* begin;
     const Byte* end;
     Heads& heads;
-    bool check_next = false;
 };
 
+// What the closer look at a block found: an invalid byte, or whether the block ends
+// inside a character, which obliges the next block to be checked even if it is ASCII.
+enum class BlockEnd : unsigned char { invalid, whole, cut };
+
 // The rare work of a block at `p`, read at `block` (the same bytes, or a copy with the 32
-// bytes before it): checking its UTF-8, and its candidates. Returns false at an invalid byte.
-bool handle_block(Search& search, const Byte* p, const Byte* block, BlockBits bits) {
-    if (bits.non_ascii != 0 || search.check_next) {
-        const utf8_avx2::BlockCheck check = utf8_avx2::check_block(block);
-        if (!check.valid) return false;
-        search.check_next = check.cut;
+// bytes before it): its UTF-8, where it holds bytes outside ASCII or a character goes on
+// into it, and its candidates, sorted by what the block shows of their lines.
+__attribute__((noinline)) BlockEnd look_closer(const Search& search, const Byte* p, const Byte* block, BlockBits bits,
+                                               bool check) {
+    BlockEnd block_end = BlockEnd::whole;
+    if (bits.non_ascii != 0 || check) {
+        const __m256i vectors[2] = {Avx2::load(block), Avx2::load(block + 32)};
+        const vector_utf8::BlockCheck utf8 = vector_utf8::check_block<Avx2>(vectors, Avx2::load(block - 32));
+        if (!utf8.valid) return BlockEnd::invalid;
+        block_end = utf8.cut ? BlockEnd::cut : BlockEnd::whole;
     }
-    if (bits.candidates == 0) return true;
+    // A keyword starts only after white space, at a line's start or after a byte outside ASCII.
+    const std::uint64_t candidates =
+        bits.pairs & ~(after_printable_at(block) | std::uint64_t{after_printable_at(block + 32)} << 32);
+    if (candidates == 0) return block_end;
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32));
     const std::uint64_t ascii_spaces = ascii_spaces_of(low) | ascii_spaces_of(high) << 32;
     const std::uint64_t line_feeds = line_feeds_of(low) | line_feeds_of(high) << 32;
-    collect_block_candidates(search.begin, search.end, p, bits.candidates, ascii_spaces, line_feeds, bits.non_ascii,
-                           search.heads);
-    return true;
+    collect_block_candidates(search.begin, search.end, p, candidates, ascii_spaces, line_feeds, bits.non_ascii,
+                             search.heads);
+    return block_end;
 }
 
 // A block at either edge of the text: copied after the 32 bytes before it (a line feed
 // stands before the text, which starts a line) and before zeros, which neither start a
 // keyword nor leave ASCII. A character that the text's end cuts off either meets a zero
-// inside the block or leaves `check_next` set.
-bool search_edge_block(Search& search, const Byte* p) {
+// inside the block or leaves the block cut.
+BlockEnd search_edge_block(const Search& search, const Byte* p, bool check) {
     alignas(32) Byte copy[160] = {};
     if (p == search.begin) copy[31] = '\n';
     else std::memcpy(copy, p - 32, 32);
     const auto length = static_cast<std::size_t>(std::min<std::ptrdiff_t>(search.end - p, 65));
     std::memcpy(copy + 32, p, length);
-    const BlockVectors block = load_block(copy + 32);
-    const BlockBits bits = bits_of(block);
-    return (bits.candidates == 0 && bits.non_ascii == 0 && !search.check_next) ||
-           handle_block(search, p, copy + 32, bits);
+    const BlockBits bits = bits_at(copy + 32);
+    if ((bits.pairs | bits.non_ascii) == 0 && !check) return BlockEnd::whole;
+    return look_closer(search, p, copy + 32, bits, check);
 }
 
-const Byte* skip_ascii_avx2(const Byte* p, const Byte* end) {
-    while (end - p >= 64) {
+// The blocks from `p` on while 64 bytes and one more are left, two a round: most rounds
+// end at one test of both. `block_end` tells how the block before ended (whole or cut): a
+// block that a character runs into is looked at even if it is all ASCII.
+BlockEnd search_blocks(const Search& search, const Byte*& p, BlockEnd block_end) {
+    for (auto rounds = (search.end - p - 1) / 128; rounds > 0; --rounds, p += 128) {
         const auto* v = reinterpret_cast<const __m256i*>(p);
-        const __m256i any = _mm256_or_si256(_mm256_loadu_si256(v), _mm256_loadu_si256(v + 1));
-        if (_mm256_movemask_epi8(any) != 0) break;
-        p += 64;
+        const __m256i b0 = _mm256_loadu_si256(v), b1 = _mm256_loadu_si256(v + 1);
+        const __m256i b2 = _mm256_loadu_si256(v + 2), b3 = _mm256_loadu_si256(v + 3);
+        const __m256i c0 = pairs_at(p, b0), c1 = pairs_at(p + 32, b1);
+        const __m256i c2 = pairs_at(p + 64, b2), c3 = pairs_at(p + 96, b3);
+        // Pairs are 0xFF bytes, bytes outside ASCII have their top bit: one mask shows both.
+        const __m256i low_marks = _mm256_or_si256(_mm256_or_si256(c0, c1), _mm256_or_si256(b0, b1));
+        const __m256i high_marks = _mm256_or_si256(_mm256_or_si256(c2, c3), _mm256_or_si256(b2, b3));
+        const auto cut = static_cast<unsigned>(block_end == BlockEnd::cut);
+        if ((static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(low_marks, high_marks))) | cut) == 0) continue;
+        if ((static_cast<unsigned>(_mm256_movemask_epi8(low_marks)) | cut) != 0) {
+            block_end = look_closer(search, p, p, {mask_of(c0, c1), mask_of(b0, b1)}, cut != 0);
+            if (block_end == BlockEnd::invalid) return block_end;
+        }
+        if (_mm256_movemask_epi8(high_marks) != 0 || block_end == BlockEnd::cut) {
+            block_end = look_closer(search, p + 64, p + 64, {mask_of(c2, c3), mask_of(b2, b3)}, block_end == BlockEnd::cut);
+            if (block_end == BlockEnd::invalid) return block_end;
+        }
     }
-    return skip_ascii_words(p, end);
+    for (; search.end - p >= 65 && block_end != BlockEnd::invalid; p += 64) {
+        const BlockBits bits = bits_at(p);
+        if ((bits.pairs | bits.non_ascii) != 0 || block_end == BlockEnd::cut)
+            block_end = look_closer(search, p, p, bits, block_end == BlockEnd::cut);
+    }
+    return block_end;
 }
 
 }  // namespace
@@ -157,24 +155,17 @@ Utf8Verdict find_imports_avx2(std::string_view text, Heads& heads) {
     const auto* const begin = reinterpret_cast<const Byte*>(text.data());
     const Byte* const end = begin + text.size();
     if (begin == end) return Utf8Verdict::valid;
-    Search search{begin, end, heads};
-    if (!search_edge_block(search, begin)) return Utf8Verdict::invalid;
+    const Search search{begin, end, heads};
+    BlockEnd block_end = search_edge_block(search, begin, false);
+    if (block_end == BlockEnd::invalid) return Utf8Verdict::invalid;
     const Byte* p = begin + 64;
-    for (; end - p >= 65; p += 64) {
-        if (!may_need_look(p) && !search.check_next) continue;
-        const BlockVectors block = load_block(p);
-        const BlockBits bits = bits_of(block);
-        if (bits.candidates == 0 && bits.non_ascii == 0 && !search.check_next) continue;
-        if (!handle_block(search, p, p, bits)) return Utf8Verdict::invalid;
-    }
-    if (p < end && !search_edge_block(search, p)) return Utf8Verdict::invalid;
+    block_end = search_blocks(search, p, block_end);
+    if (p < end && block_end != BlockEnd::invalid) block_end = search_edge_block(search, p, block_end == BlockEnd::cut);
     // A character that the last block left unfinished is cut off by the end of the text.
-    return Utf8Verdict{!search.check_next};
+    return Utf8Verdict{block_end == BlockEnd::whole};
 }
 
-Utf8Check check_piece_avx2(std::string_view text) {
-    return check_utf8(text, &skip_ascii_avx2);
-}
+Utf8Check check_piece_avx2(std::string_view text) { return check_utf8(text, &vector_utf8::skip_ascii<Avx2>); }
 
 }  // namespace vornu
 

@@ -9,7 +9,8 @@
 #include <cstdint>
 
 #include "scan/search/target_avx512_begin.hpp"
-#include "scan/search/utf8_lookup_avx512.hpp"
+#include "scan/search/vector_avx512.hpp"
+#include "scan/search/vector_utf8.hpp"
 
 namespace vornu {
 namespace {
@@ -21,19 +22,13 @@ inline std::uint64_t first_lanes(std::ptrdiff_t n) {
     return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
 }
 
-// Where the pairs "im" and "fr" start, given the bytes and the bytes one after them. Both
-// keywords begin with a pair that is rare elsewhere.
-inline std::uint64_t pair_starts(__m512i bytes, __m512i after) {
-    return (_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('i')) & _mm512_cmpeq_epi8_mask(after, _mm512_set1_epi8('m'))) |
-           (_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('f')) & _mm512_cmpeq_epi8_mask(after, _mm512_set1_epi8('r')));
-}
-
 // The places of a block where a keyword may start: a pair "im" or "fr" after white space,
 // the start of a line or a byte outside ASCII (a pair after a printable ASCII character,
 // the great majority, can start no keyword), given the block's bytes and the bytes one
-// after and one before them.
+// after and one before them. The pairs are found as pair_second says.
 inline std::uint64_t candidates_of(__m512i bytes, __m512i after, __m512i before) {
-    return pair_starts(bytes, after) & ~_mm512_cmpgt_epi8_mask(before, _mm512_set1_epi8(' '));
+    const __m512i wanted = _mm512_shuffle_epi8(Avx512::load(pair_second_lanes.entries), bytes);
+    return _mm512_mask_cmpeq_epi8_mask(~_mm512_cmpgt_epi8_mask(before, _mm512_set1_epi8(' ')), wanted, after);
 }
 
 struct Search {
@@ -53,7 +48,7 @@ __attribute__((noinline)) BlockEnd look_closer(const Search& search, const Byte*
     BlockEnd block_end = BlockEnd::whole;
     if (non_ascii != 0 || check) {
         const __m512i previous = p == search.begin ? _mm512_setzero_si512() : _mm512_loadu_si512(p - 64);
-        const utf8_avx512::BlockCheck block = utf8_avx512::check_block(bytes, previous);
+        const vector_utf8::BlockCheck block = vector_utf8::check_block<Avx512>(&bytes, previous);
         if (!block.valid) return BlockEnd::invalid;
         block_end = block.cut ? BlockEnd::cut : BlockEnd::whole;
     }
@@ -78,11 +73,6 @@ BlockEnd search_edge_block(const Search& search, const Byte* p, bool check) {
     const std::uint64_t non_ascii = _mm512_movepi8_mask(bytes);
     if ((candidates | non_ascii) == 0 && !check) return BlockEnd::whole;
     return look_closer(search, p, bytes, candidates, non_ascii, check);
-}
-
-const Byte* skip_ascii_avx512(const Byte* p, const Byte* end) {
-    while (end - p >= 64 && _mm512_movepi8_mask(_mm512_loadu_si512(p)) == 0) p += 64;
-    return skip_ascii_words(p, end);
 }
 
 }  // namespace
@@ -125,7 +115,7 @@ Utf8Verdict find_imports_avx512(std::string_view text, Heads& heads) {
     return Utf8Verdict{block_end == BlockEnd::whole};
 }
 
-Utf8Check check_piece_avx512(std::string_view text) { return check_utf8(text, &skip_ascii_avx512); }
+Utf8Check check_piece_avx512(std::string_view text) { return check_utf8(text, &vector_utf8::skip_ascii<Avx512>); }
 
 }  // namespace vornu
 

@@ -7,21 +7,13 @@
 
 #include <bit>
 
+#include "scan/search/vector_sse2.hpp"
+#include "scan/search/vector_utf8.hpp"
+
 namespace vornu {
 namespace {
 
 using Byte = unsigned char;
-
-const Byte* skip_ascii_sse2(const Byte* p, const Byte* end) {
-    while (end - p >= 64) {
-        const auto* v = reinterpret_cast<const __m128i*>(p);
-        const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                                         _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-        if (_mm_movemask_epi8(any) != 0) break;
-        p += 64;
-    }
-    return skip_ascii_words(p, end);
-}
 
 }  // namespace
 
@@ -43,10 +35,10 @@ Utf8Verdict find_imports_sse2(std::string_view text, Heads& heads) {
     }
     for (; end - p >= 2; ++p)
         if (is_candidate_pair(p)) collect_candidate(begin, end, p, heads);
-    return Utf8Verdict{is_valid_utf8(text, &skip_ascii_sse2)};
+    return Utf8Verdict{is_valid_utf8(text, &vector_utf8::skip_ascii<Sse2>)};
 }
 
-Utf8Check check_piece_sse2(std::string_view text) { return check_utf8(text, &skip_ascii_sse2); }
+Utf8Check check_piece_sse2(std::string_view text) { return check_utf8(text, &vector_utf8::skip_ascii<Sse2>); }
 
 }  // namespace vornu
 

@@ -4,6 +4,8 @@
 // and the high half of its own, and any error leaves a bit set. Shared by the vector forms.
 #pragma once
 
+#include "scan/search/lane_table.hpp"
+
 namespace vornu::utf8_lookup {
 
 // Error classes of a byte pair (first byte, second byte), one bit each.
@@ -51,5 +53,21 @@ inline constexpr char second_high[16] = {
     too_long | overlong_2 | two_conts | surrogate | too_large,
     too_long | overlong_2 | two_conts | surrogate | too_large,
     too_short, too_short, too_short, too_short};
+
+inline constexpr LaneTable first_high_lanes = in_every_lane(first_high);
+inline constexpr LaneTable first_low_lanes = in_every_lane(first_low);
+inline constexpr LaneTable second_high_lanes = in_every_lane(second_high);
+
+// For each byte of a vector (its last 16, 32 or 64 bytes), the largest that may stand
+// there if no character is to run on past the vector's end: any byte, but in the last
+// three places a byte below a lead of four bytes, of three or more, of two or more.
+inline constexpr LaneTable cut_limits = [] {
+    LaneTable limits{};
+    for (char& limit : limits.entries) limit = static_cast<char>(0xFF);
+    limits.entries[61] = static_cast<char>(0xF0 - 1);
+    limits.entries[62] = static_cast<char>(0xE0 - 1);
+    limits.entries[63] = static_cast<char>(0xC0 - 1);
+    return limits;
+}();
 
 }  // namespace vornu::utf8_lookup

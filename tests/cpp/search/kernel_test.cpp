@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,10 +14,15 @@
 namespace vornu {
 namespace {
 
-// Every test below runs once for every kernel that this processor supports.
+// Every test below runs once for every kernel built in, and skips, saying so, a kernel
+// that this processor cannot run.
 class Kernel : public testing::TestWithParam<const SearchKernel*> {
 protected:
     const SearchKernel& kernel = *GetParam();
+
+    void SetUp() override {
+        if (!kernel.supported()) GTEST_SKIP() << "this processor cannot run the " << kernel.name << " kernel";
+    }
 
     // The kernel's names must be those of the reading line by line, and its verdict that
     // of the plain validator. Where the text is invalid its names mean nothing.
@@ -51,14 +57,16 @@ TEST_P(Kernel, AgreesWithLineByLineOnKnownTexts) {
 }
 
 // Random texts built from the pieces that matter: keywords, names, every kind of space,
-// line ends and non-ASCII letters, so that candidates fall on every block offset.
+// line ends and non-ASCII letters, so that candidates fall on every block offset; and
+// pairs that a vector kernel may take for "im" or "fr" at first ("Im", "Fr", a tab or a
+// NUL before "m" or "r").
 TEST_P(Kernel, AgreesWithLineByLineOnRandomTexts) {
     const std::vector<std::string> pieces = {
         "import ", "from ", "im", "fr", "import", "os", "a.b", "_x", "9", ".", ",", "#", " ",
         "  ", "\t", "\n", "\r\n", "\r", "\xC2\xA0", "\xE2\x80\x80", "\xE3\x80\x80",
         "\xC2\x85", "\xE2\x80\xA8", "caf\xC3\xA9", "\xF0\x9F\x98\x80", "x = 1", "(", "\x0b", "\f", ",", "-",
         "a long line of ordinary code without any keyword in it at all", "\xFF", "\xC3",
-        "\xE2\x82", "\xED\xA0\x80"};
+        "\xE2\x82", "\xED\xA0\x80", "Im", "Fr", "my", "ry", std::string(1, '\0')};
     std::mt19937 random(20261207);
     for (int round = 0; round < 3000; ++round) {
         expect_like_line_by_line(random_text(random, pieces, 120));
@@ -116,15 +124,55 @@ TEST_P(Kernel, TheEndOfTheTextIsCheckedWhereverItFalls) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Supported, Kernel, testing::ValuesIn(supported_kernels()), kernel_name);
+INSTANTIATE_TEST_SUITE_P(BuiltIn, Kernel, testing::ValuesIn(built_in_kernels()), kernel_name);
 
-TEST(KernelChoice, WidestSupportedUnlessAnotherSupportedOneIsForced) {
-    const SearchKernel& widest = *supported_kernels().front();
-    EXPECT_EQ(&choose_search_kernel(nullptr), &widest);
-    EXPECT_EQ(&choose_search_kernel("no-such-kernel"), &widest);
-    EXPECT_EQ(choose_search_kernel("scalar").name, "scalar");
-    for (const SearchKernel& kernel : search_kernels())
-        EXPECT_EQ(&choose_search_kernel(std::string(kernel.name).c_str()), kernel.supported() ? &kernel : &widest);
+bool runs() noexcept { return true; }
+bool cannot_run() noexcept { return false; }
+
+// A table like the library's, whose widest kernel this processor cannot run.
+const std::array<SearchKernel, 3> table = {{{"wide", &cannot_run, nullptr, nullptr},
+                                            {"middle", &runs, nullptr, nullptr},
+                                            {"plain", &runs, nullptr, nullptr}}};
+
+// Unset, the widest kernel that runs; forced, exactly the kernel named, or a failure that
+// says why and what would run: never quietly another kernel.
+TEST(KernelChoice, AForcedKernelIsThatKernelOrAFailure) {
+    const struct {
+        const char* forced;
+        const char* chosen;  // or null: the choice fails, saying `why`
+        const char* why;
+    } cases[] = {
+        {nullptr, "middle", nullptr},
+        {"", "middle", nullptr},
+        {"middle", "middle", nullptr},
+        {"plain", "plain", nullptr},
+        {"wide", nullptr, "VORNU_FORCE_KERNEL=\"wide\": this processor cannot run that kernel; this processor runs middle plain"},
+        {"avx3", nullptr, "VORNU_FORCE_KERNEL=\"avx3\": no search kernel has that name; this processor runs middle plain"},
+        {"Middle", nullptr, "no search kernel has that name"},
+        {"middle ", nullptr, "no search kernel has that name"},
+    };
+    for (const auto& c : cases) {
+        const std::string forced = c.forced ? c.forced : "(unset)";
+        if (c.chosen) {
+            EXPECT_EQ(choose_search_kernel(c.forced, table).name, c.chosen) << forced;
+            continue;
+        }
+        try {
+            choose_search_kernel(c.forced, table);
+            ADD_FAILURE() << forced << " was obeyed";
+        } catch (const KernelOverrideError& failure) {
+            EXPECT_NE(std::string(failure.what()).find(c.why), std::string::npos) << failure.what();
+        }
+    }
+}
+
+TEST(KernelChoice, TheLibrarysTableEndsWithAKernelThatRunsAnywhere) {
+    EXPECT_EQ(&choose_search_kernel(nullptr), supported_kernels().front());
+    for (const SearchKernel& kernel : search_kernels()) {
+        if (kernel.supported()) EXPECT_EQ(&choose_search_kernel(std::string(kernel.name).c_str()), &kernel);
+        else EXPECT_THROW(choose_search_kernel(std::string(kernel.name).c_str()), KernelOverrideError);
+    }
+    EXPECT_THROW(choose_search_kernel("no-such-kernel"), KernelOverrideError);
     EXPECT_EQ(search_kernels().back().name, "scalar");
     EXPECT_TRUE(search_kernels().back().supported());
 }
