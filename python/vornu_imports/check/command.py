@@ -8,15 +8,15 @@ import os
 import sys
 import time
 from collections.abc import Sequence
-from typing import Any, NoReturn
+from typing import NoReturn
 
 import vornu_core
 
 from vornu_imports.check.files import list_files
 from vornu_imports.check.findings import Declared, Evidence, declared_modules, find, parse_rule
-from vornu_imports.check.imports import Parsed, candidate_pattern, needs_parse, parse_notebook, parse_python, read
-from vornu_imports.check.model import CODES, ConfigError, FileWarning, Finding, Project
-from vornu_imports.check.projects import discover, is_package_code
+from vornu_imports.check.imports import Parsed, needs_parse, parse_notebook, parse_python, read
+from vornu_imports.check.model import CODES, ConfigError, FileWarning, Finding, Project, Site
+from vornu_imports.check.projects import Locality, discover
 from vornu_imports.check.providers import Environment, Providers, load_environment
 from vornu_imports.check.report import as_github, as_json, as_text
 
@@ -87,33 +87,33 @@ def evidence_of(path: str, project: Project, declared: Declared, stdlib: frozens
         for m in declared.modules[name]
     }
     dev_only = {m for m in declared.by_module if declared.kinds(m) <= {"dev", "extra"}}
-    everywhere = doubtful | unused_modules
-    patterns = {False: candidate_pattern(everywhere), True: candidate_pattern(everywhere | (dev_only & scanned))}
+    locality = Locality(project)
 
-    def interesting(name: str, package: bool) -> bool:
-        if name in known:
+    def interesting(name: str, file: str) -> bool:
+        if name in known or locality.is_local(file, name):
             return False
-        return name not in declared.by_module or name in unused_modules or (package and name in dev_only)
+        if name not in declared.by_module or name in unused_modules:
+            return True
+        return name in dev_only and locality.is_package_code(file)
 
     parsed: dict[str, Parsed] = {}
     for file in project.files:
         data = read(os.path.join(path, file))
-        if data is None:
-            continue
-        package = is_package_code(project, file)
-        if needs_parse(data, patterns[package], lambda name: interesting(name, package)):
+        if data is not None and needs_parse(data, lambda name: interesting(name, file)):
             parsed[file] = parse_python(data, file)
     for notebook in project.notebooks:
         data = read(os.path.join(path, notebook))
         if data is not None:
             parsed[notebook] = parse_notebook(data, notebook)
-    sites: dict[str, list[Any]] = {}
+    sites: dict[str, list[Site]] = {}
     for file, result in parsed.items():
         if result.error is not None:
             warnings.append(FileWarning(file, f"cannot parse: {result.error}"))
         for module, found in result.sites.items():
-            sites.setdefault(module, []).extend(found)
-    return Evidence(scanned, sites, everywhere & scanned), len(parsed)
+            kept = [site for site in found if not locality.is_local(file, module)]
+            if kept:
+                sites.setdefault(module, []).extend(kept)
+    return Evidence(scanned, sites, (doubtful | unused_modules) & scanned), len(parsed)
 
 
 def run(arguments: argparse.Namespace) -> tuple[str, int]:

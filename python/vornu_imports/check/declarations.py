@@ -110,7 +110,7 @@ def read_pyproject(project: Project, base: str, relative: str, shown: str) -> No
 
 
 def read_dependency_groups(reader: Reader, groups: dict[str, Any]) -> None:
-    normalised = {canonicalize_name(name): value for name, value in groups.items()}
+    normalised: dict[str, Any] = {canonicalize_name(name): value for name, value in groups.items()}
 
     def expand(name: str, trail: tuple[str, ...]) -> list[str]:
         if name in trail:

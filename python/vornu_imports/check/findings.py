@@ -59,12 +59,6 @@ class Evidence:
         return module in self.sites or (module in self.scanned and module not in self.unconfirmed)
 
 
-def is_local(path: str, site: Site, module: str) -> bool:
-    """An import of a module next to the importing file, found through the script's own folder."""
-    folder = os.path.dirname(os.path.join(path, site.file))
-    return os.path.isfile(os.path.join(folder, module + ".py")) or os.path.isdir(os.path.join(folder, module))
-
-
 def ordered(sites: Iterable[Site]) -> list[Site]:
     return sorted(sites, key=lambda s: (s.file, s.cell or 0, s.line))
 
@@ -78,7 +72,7 @@ def find(path: str, project: Project, declared: Declared, evidence: Evidence, pr
             continue
         if not evidence.imported(module):
             continue
-        sites = ordered(s for s in evidence.sites.get(module, []) if not is_local(path, s, module))
+        sites = ordered(evidence.sites.get(module, []))
         if not sites or (all(s.type_checking for s in sites) and module in declared.stub_modules):
             continue
         suggestion = providers.suggestion(module)
@@ -110,22 +104,21 @@ def find(path: str, project: Project, declared: Declared, evidence: Evidence, pr
 
 def misplaced(project: Project, declared: Declared, evidence: Evidence) -> list[Finding]:
     """Modules imported by the package's own code whose distributions are declared only for
-    development or as an extra. Imports under TYPE_CHECKING or in a try that catches
-    ImportError do not count; for an extra, neither do imports inside functions, which run
-    only when the optional feature is used."""
+    development or as an extra, where importing that code fails without them: imports at
+    module level, not under TYPE_CHECKING, not in a try that catches ImportError. Imports inside
+    functions run only when an optional feature is used."""
     findings = []
     for module, declarations in sorted(declared.by_module.items()):
         kinds = {d.kind for d in declarations}
         if kinds & {"runtime", "environment"}:
             continue
-        only_extra = "dev" not in kinds
         sites = [
             s
             for s in evidence.sites.get(module, [])
             if is_package_code(project, s.file)
             and not s.type_checking
             and not s.guarded
-            and not (only_extra and s.deferred)
+            and not s.deferred
         ]
         if not sites:
             continue

@@ -7,24 +7,15 @@ import ast
 import json
 import re
 import warnings
-from collections.abc import Callable, Iterable
+from collections.abc import Callable
 from dataclasses import dataclass, field
 
 from vornu_imports.check.model import Site
 
-# Import statements that the scan's line rule does not read: "import a, b", a statement after
-# ":" or ";" on one line ("try: import x"), a tab after the keyword, a comment glued to the
-# name, a line continued with "\", a name that is not ASCII.
-MISSED = re.compile(
-    rb"^[ \t\f]*import[ \t][^\n#]*,"
-    rb"|[:;][ \t]*(?:import|from)[ \t]"
-    rb"|^[ \t\f]*(?:import|from)\t"
-    rb"|^[ \t\f]*(?:import|from)[ \t][^\n]*\\\r?$"
-    rb"|^[ \t\f]*import[ \t]+[\w.]+#"
-    rb"|^[ \t\f]*(?:import|from)[ \t]+[^\x00-\x7f]",
-    re.M,
-)
-STATEMENT = re.compile(rb"(?:^|[\s:;])(import|from)[ \t]+([^#;\n]*)")
+# The import statements of a line, in any of the forms Python allows ("import a, b",
+# "try: import x", "x = 1; import y", a tab after the keyword): at the line's start or after
+# ":" or ";". Prose at a line's start matches too; the parser sorts it out.
+STATEMENT = re.compile(rb"(?:^[ \t\f]*|[:;][ \t]*)(import|from)[ \t]+([^#;\n]*)")
 IMPORT_ERRORS = {"ImportError", "ModuleNotFoundError", "Exception", "BaseException"}
 # Cell magics whose cell is still Python.
 PYTHON_CELL_MAGICS = {"%%time", "%%timeit", "%%capture", "%%prun", "%%debug"}
@@ -36,27 +27,38 @@ class Parsed:
     error: str | None = None
 
 
-def names_in_statement_lines(data: bytes, position: int) -> tuple[set[str], bool]:
-    """The top-level names of the import statements on the line holding `position`, and
-    whether the statement goes on to the next line (so that its names cannot all be seen)."""
-    start = data.rfind(b"\n", 0, position) + 1
-    end = data.find(b"\n", position)
-    line = data[start : len(data) if end < 0 else end]
+def imported_names(data: bytes) -> tuple[set[str], bool]:
+    """Every name that a line holding the word "import" may import, and whether a statement
+    goes on past its line's end with a backslash (its names then cannot all be seen). A
+    statement always has "import" on its first line, "from x import (" included; a line with
+    "from" and no "import", which the scan takes, is prose. Found with bytes.find, which runs
+    at memory speed, rather than a regular expression over every byte."""
     names: set[str] = set()
-    continued = line.rstrip().endswith((b"\\", b"("))
-    for keyword, rest in STATEMENT.findall(line):
-        pieces = rest.split(b",") if keyword == b"import" else [rest]
-        for piece in pieces:
-            words = piece.split()
-            if words and not words[0].startswith(b"."):
-                names.add(words[0].split(b".")[0].decode("utf-8", "replace"))
+    continued = False
+    position = data.find(b"import")
+    while position >= 0:
+        start = data.rfind(b"\n", 0, position) + 1
+        end = data.find(b"\n", position)
+        if end < 0:
+            end = len(data)
+        line = data[start:end]
+        continued = continued or line.rstrip().endswith(b"\\")
+        for keyword, rest in STATEMENT.findall(line):
+            pieces = rest.split(b",") if keyword == b"import" else [rest]
+            for piece in pieces:
+                words = piece.split()
+                if words:
+                    name = words[0].split(b".")[0].decode("utf-8", "replace")
+                    if name.isidentifier():
+                        names.add(name)
+        position = data.find(b"import", end)
     return names, continued
 
 
-def needs_parse(data: bytes, candidates: re.Pattern[bytes] | None, interesting: Callable[[str], bool]) -> bool:
-    """Whether a file may import a name that decides a finding in a way the scan's count of it
-    cannot be trusted for: a candidate name after an import keyword, or a statement form the
-    scan does not read that names anything of interest; and every file the scan cannot read."""
+def needs_parse(data: bytes, interesting: Callable[[str], bool]) -> bool:
+    """Whether a file may import, in any form, a name that decides a finding; and every file
+    whose names the scan cannot read at all. The look is textual and generous: the parser
+    then says what is really imported."""
     if data.startswith(b"\xef\xbb\xbf"):
         return True  # the byte-order mark hides the first line from the scan
     if not data.isascii():
@@ -64,21 +66,8 @@ def needs_parse(data: bytes, candidates: re.Pattern[bytes] | None, interesting: 
             data.decode("utf-8")
         except UnicodeDecodeError:
             return True
-    if candidates is not None and candidates.search(data):
-        return True
-    for match in MISSED.finditer(data):
-        names, continued = names_in_statement_lines(data, match.start())
-        if continued or any(interesting(name) for name in names):
-            return True
-    return False
-
-
-def candidate_pattern(names: Iterable[str]) -> re.Pattern[bytes] | None:
-    chosen = sorted(names, key=lambda n: (-len(n), n))
-    if not chosen:
-        return None
-    alternatives = b"|".join(re.escape(n.encode("utf-8")) for n in chosen)
-    return re.compile(rb"\b(?:import|from)\b[^\n]*?(?<![\w.])(?:" + alternatives + rb")\b")
+    names, continued = imported_names(data)
+    return continued or any(interesting(name) for name in names)
 
 
 def is_type_checking(test: ast.expr) -> bool:
@@ -99,9 +88,14 @@ def catches_import_error(handlers: list[ast.ExceptHandler]) -> bool:
     return False
 
 
-def collect(tree: ast.AST, file: str, cell: int | None, into: Parsed) -> None:
-    # A stack rather than recursion: a deep tree that parsed must not fail here.
-    stack: list[tuple[ast.AST, bool, bool, bool]] = [(tree, False, False, False)]
+BODIES = ("body", "orelse", "finalbody", "handlers", "cases")
+
+
+def collect(tree: ast.Module, file: str, cell: int | None, into: Parsed) -> None:
+    """The import statements of a module with where they stand. Only statement bodies are
+    walked, never expressions, which hold no import statement; a stack rather than recursion,
+    so that any tree the parser accepted is walked."""
+    stack: list[tuple[ast.AST, bool, bool, bool]] = [(node, False, False, False) for node in tree.body]
     while stack:
         node, checking, guarded, deferred = stack.pop()
         if isinstance(node, (ast.Import, ast.ImportFrom)):
@@ -126,8 +120,11 @@ def collect(tree: ast.AST, file: str, cell: int | None, into: Parsed) -> None:
             rest: list[ast.AST] = [*node.handlers, *node.orelse, *node.finalbody]
             stack += [(child, checking, guarded, deferred) for child in rest]
             continue
-        inner = deferred or isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef, ast.Lambda))
-        stack += [(child, checking, guarded, inner) for child in ast.iter_child_nodes(node)]
+        inner = deferred or isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef))
+        for key in BODIES:
+            children = getattr(node, key, None)
+            if children:
+                stack += [(child, checking, guarded, inner) for child in children]
 
 
 def parse_python(data: bytes, file: str, cell: int | None = None, into: Parsed | None = None) -> Parsed:

@@ -36,26 +36,40 @@ def within(relative: str, folder: str) -> bool:
 
 
 def discover(path: str, files: list[str]) -> list[Project]:
-    """Projects rooted at PATH and at each folder below it holding a declaration file; every
-    file goes to the deepest project that holds it."""
-    roots: dict[str, list[str]] = {"": []}
-    for relative in files:
-        folder = owner_folder(relative)
-        if folder is not None:
-            roots.setdefault(folder, [])
-    for relative in files:
-        folder = owner_folder(relative)
-        if folder is not None and posixpath.basename(relative) != "setup.py":
-            roots[folder].append(relative[len(folder) + 1 :] if folder else relative)
-    deepest_first = sorted(roots, key=lambda f: -(f.count("/") + 1 if f else 0))
-    projects = {folder: Project(root=folder or ".", declaration_files=sorted(roots[folder])) for folder in sorted(roots)}
-    for relative in files:
-        if not relative.endswith((".py", ".ipynb")):
+    """Projects rooted at PATH and at each folder below it holding a project file (pyproject.toml,
+    setup.py, setup.cfg, pixi.toml, environment.yml); every file goes to the deepest project
+    that holds it. A folder with only requirements files is a project of its own when PATH
+    declares nothing itself (a tree of several requirements roots); otherwise its files are
+    development requirements of the project around it (docs/requirements.txt)."""
+    owners = {relative: owner_folder(relative) for relative in files}
+    roots: set[str] = {""}
+    requirement_roots: set[str] = set()
+    for relative, folder in owners.items():
+        if folder is None:
             continue
-        folder = next(f for f in deepest_first if within(relative, f))
-        target = projects[folder]
-        (target.notebooks if relative.endswith(".ipynb") else target.files).append(relative)
+        if is_requirements_file(relative):
+            requirement_roots.add(folder)
+        else:
+            roots.add(folder)
+    top_declares = any(folder == "" for relative, folder in owners.items() if relative != "setup.py")
+    if not top_declares:
+        roots |= requirement_roots
+    deepest_first = sorted(roots, key=lambda f: -(f.count("/") + 1 if f else 0))
+    projects = {folder: Project(root=folder or ".") for folder in sorted(roots)}
+
+    def owner(relative: str) -> str:
+        return next(f for f in deepest_first if within(relative, f))
+
+    for relative, folder in owners.items():
+        if folder is not None and posixpath.basename(relative) != "setup.py":
+            home = owner(relative) if folder not in roots else folder
+            projects[home].declaration_files.append(relative[len(home) + 1 :] if home else relative)
+    for relative in files:
+        if relative.endswith((".py", ".ipynb")):
+            target = projects[owner(relative)]
+            (target.notebooks if relative.endswith(".ipynb") else target.files).append(relative)
     for folder, project in projects.items():
+        project.declaration_files.sort()
         read_project(project, os.path.join(path, folder) if folder else path)
         if project.settings.exclude:
             prefix = folder + "/" if folder else ""
@@ -153,3 +167,36 @@ def is_package_code(project: Project, relative: str) -> bool:
     if is_test_file(relative):
         return False
     return any(relative == d or relative.startswith(d + "/") for d in project.package_dirs)
+
+
+class Locality:
+    """Modules next to a script or test, or in a folder above it within the project: run as a
+    script, or by a test runner that puts its folder on sys.path, a file imports them by
+    their plain name. Code of the package itself imports absolutely, so it has no such names."""
+
+    def __init__(self, project: Project) -> None:
+        self.project = project
+        self.children: dict[str, set[str]] = {}
+        for relative in project.files:
+            parts = relative.split("/")
+            for depth in range(len(parts)):
+                name = top_name(parts[depth])
+                if name:
+                    self.children.setdefault("/".join(parts[:depth]), set()).add(name)
+        self.package: dict[str, bool] = {}
+
+    def is_package_code(self, relative: str) -> bool:
+        if relative not in self.package:
+            self.package[relative] = is_package_code(self.project, relative)
+        return self.package[relative]
+
+    def is_local(self, relative: str, module: str) -> bool:
+        if self.is_package_code(relative):
+            return False
+        folder = posixpath.dirname(relative)
+        while True:
+            if module in self.children.get(folder, ()):
+                return True
+            if not folder:
+                return False
+            folder = posixpath.dirname(folder)

@@ -17,6 +17,13 @@ from packaging.utils import canonicalize_name
 
 from vornu_imports.check.model import ConfigError
 
+# Standard library modules of the CPython versions before and after the running one: code
+# that supports several versions imports them behind version checks.
+OTHER_STDLIB = frozenset(
+    "annotationlib compression _zstd asynchat asyncore distutils imp smtpd aifc audioop cgi cgitb chunk crypt"
+    " imghdr mailcap msilib nis nntplib ossaudiodev pipes sndhdr spwd sunau telnetlib uu xdrlib lib2to3 binhex"
+    " formatter parser symbol dummy_threading _dummy_thread macpath".split()
+)
 TABLE = os.path.join(os.path.dirname(__file__), "data", "distribution_modules.json")
 
 
@@ -69,7 +76,7 @@ def load_environment(python: str | None) -> Environment:
     distributions = report["distributions"]
     return Environment(
         python=str(report["python"]),
-        stdlib=frozenset(report["stdlib"]) | sys.stdlib_module_names | {"__main__"},
+        stdlib=frozenset(report["stdlib"]) | sys.stdlib_module_names | OTHER_STDLIB | {"__main__"},
         modules={name: list(info["modules"]) for name, info in distributions.items()},
         requires={name: list(info["requires"]) for name, info in distributions.items()},
     )

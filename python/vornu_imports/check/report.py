@@ -95,6 +95,8 @@ def describe(finding: Finding) -> str:
         text += f"  ({finding.distribution}: {finding.declaration.group})"
     if finding.type_checking_only:
         text += "  [TYPE_CHECKING only]"
+    elif finding.sites and all(s.guarded for s in finding.sites):
+        text += "  [guarded by except ImportError]"
     return text
 
 

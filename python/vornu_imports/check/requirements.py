@@ -39,14 +39,20 @@ def declaration(text: str, group: str, kind: Kind, file: str, line: int | None, 
 
 
 def group_of_file(relative: str) -> tuple[str, Kind]:
-    """The group of a requirements file from its name: "requirements.txt", "requirements/base.txt"
-    are the runtime dependencies; "requirements-dev.txt", "requirements/test.in" the group "dev", "test"."""
+    """The group of a requirements file from its path below the project root:
+    "requirements.txt" and "requirements/base.txt" hold the runtime dependencies;
+    "requirements-dev.txt", "requirements/test.in" the groups "dev" and "test";
+    files further down ("docs/requirements.txt") the group of their path ("docs")."""
     parent, base = os.path.split(relative)
     stem = base.rsplit(".", 1)[0].lower()
-    if os.path.basename(parent).lower() in ("requirements", "reqs", "requirement"):
+    folder = os.path.basename(parent).lower()
+    if folder in ("requirements", "reqs"):
         name = stem
+        parent = os.path.dirname(parent)
     else:
         name = stem.replace("requirements", "").strip("-_.")
+    if parent:
+        return f"group:{'/'.join(filter(None, [parent, name]))}", "dev"
     if name in RUNTIME_STEMS:
         return "runtime", "runtime"
     return f"group:{name}", "dev"
