@@ -131,8 +131,8 @@ def run(arguments: argparse.Namespace) -> tuple[str, int]:
     findings: list[Finding] = []
     parsed = 0
     for project in projects:
-        if not project.declarations:
-            warnings.append(FileWarning(project.root, "no declared dependencies found"))
+        if not project.declaration_files:
+            warnings.append(FileWarning(project.root, "no file declaring dependencies found"))
         module_map = dict(root_settings.module_map if root_settings else {}) | project.settings.module_map
         providers = Providers(environment, module_map, siblings)
         declared = declared_modules(project, providers)

@@ -136,6 +136,9 @@ class Providers:
 
     def suggestion(self, module: str) -> str | None:
         """A distribution that would provide `module`, for the message of an undeclared import."""
+        for name, modules in sorted(self.siblings.items()):
+            if module in modules:
+                return name
         for source in (self.environment.providers, table_providers()):
             if module in source:
                 return source[module][0]

@@ -28,7 +28,8 @@ def parse_requirement(text: str, where: str) -> Requirement:
     try:
         return Requirement(text)
     except InvalidRequirement as error:
-        raise ConfigError(f"{where}: {error}") from None
+        # The parser's first line; the lines after it repeat the text with a caret.
+        raise ConfigError(f"{where}: {str(error).splitlines()[0]}") from None
 
 
 def declaration(text: str, group: str, kind: Kind, file: str, line: int | None, where: str) -> Declaration:
