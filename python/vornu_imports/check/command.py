@@ -141,6 +141,8 @@ def run(arguments: argparse.Namespace) -> tuple[str, int]:
         own_rules = rules + [parse_rule(text, f"{project.root}/pyproject.toml [tool.vornu-imports] ignore")
                              for text in project.settings.ignore + (root_settings.ignore if root_settings and project.root != "." else [])]
         findings += [f for f in find(path, project, declared, evidence, providers) if not any(r.matches(f) for r in own_rules)]
+    order = {project.root: index for index, project in enumerate(projects)}
+    findings.sort(key=lambda f: (order[f.project], CODES.index(f.code), f.name))
     stats = {
         "files": sum(len(p.files) for p in projects),
         "notebooks": sum(len(p.notebooks) for p in projects),
