@@ -83,24 +83,33 @@ def wanted(name: str) -> bool:
 
 
 def walk(path: str, excluder: Excluder) -> list[str]:
+    """The wanted files below `path`; links to folders are not followed, as in the scan. A
+    folder is judged by its own entries (pyvenv.cfg, __init__.py), so it costs no extra call."""
     found: list[str] = []
-    for folder, subfolders, names in os.walk(path):
-        relative = os.path.relpath(folder, path).replace(os.sep, "/")
-        prefix = "" if relative == "." else relative + "/"
-        kept = []
-        for sub in subfolders:
-            full = os.path.join(folder, sub)
-            if sub in DEFAULT_EXCLUDED or os.path.isfile(os.path.join(full, "pyvenv.cfg")):
+    pending = [("", path)]
+    while pending:
+        prefix, folder = pending.pop()
+        try:
+            entries = list(os.scandir(folder))
+        except OSError:
+            continue
+        names = {entry.name for entry in entries}
+        if prefix and "pyvenv.cfg" in names:
+            continue
+        base = prefix.rstrip("/").rsplit("/", 1)[-1]
+        if base in OUTPUT_FOLDERS and "__init__.py" not in names:
+            continue
+        for entry in entries:
+            relative = prefix + entry.name
+            try:
+                is_folder = entry.is_dir(follow_symlinks=False)
+            except OSError:
                 continue
-            if sub in OUTPUT_FOLDERS and not os.path.isfile(os.path.join(full, "__init__.py")):
-                continue
-            if excluder.matches(prefix + sub, True):
-                continue
-            kept.append(sub)
-        subfolders[:] = kept
-        for name in names:
-            if wanted(prefix + name) and not excluder.matches(prefix + name, False):
-                found.append(prefix + name)
+            if is_folder:
+                if entry.name not in DEFAULT_EXCLUDED and not excluder.matches(relative, True):
+                    pending.append((relative + "/", entry.path))
+            elif wanted(relative) and not excluder.matches(relative, False):
+                found.append(relative)
     return found
 
 

@@ -41,7 +41,12 @@ def discover(path: str, files: list[str]) -> list[Project]:
     that holds it. A folder with only requirements files is a project of its own when PATH
     declares nothing itself (a tree of several requirements roots); otherwise its files are
     development requirements of the project around it (docs/requirements.txt)."""
+    listed = set(files)
     owners = {relative: owner_folder(relative) for relative in files}
+    for relative, folder in owners.items():
+        # A setup.py inside a package is one of its modules (Ansible's "setup"), not a project.
+        if posixpath.basename(relative) == "setup.py" and posixpath.join(folder or "", "__init__.py") in listed:
+            owners[relative] = None
     roots: set[str] = {""}
     requirement_roots: set[str] = set()
     for relative, folder in owners.items():
