@@ -7,7 +7,7 @@ Each project is the sdist of a distribution on PyPI, fetched with `pip download 
 the same environment: the check is given deptry's interpreter with --python.
 
 Usage: python bench/check_vs_deptry.py --check .venv/bin/vornu-imports --deptry .venv-deptry/bin/deptry
-       [--rounds 5] [--project NAME ...]
+       [--rounds 5] [--project NAME ... | --tree FOLDER ...]
 Writes bench/out/check/comparison.json and prints a Markdown table.
 """
 
@@ -113,13 +113,15 @@ def main() -> None:
     parser.add_argument("--deptry", required=True, help="the deptry command")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--project", action="append", help="a distribution on PyPI (default: the built-in list)")
+    parser.add_argument("--tree", action="append", default=[], help="a local project folder, in place of --project")
     arguments = parser.parse_args()
     check = os.path.abspath(arguments.check)
     deptry = os.path.abspath(arguments.deptry)
     deptry_python = str(Path(deptry).with_name("python"))
     results = []
-    for name in arguments.project or list(PROJECTS):
-        tree = fetch(name)
+    trees = [Path(t).resolve() for t in arguments.tree] or [fetch(n) for n in arguments.project or list(PROJECTS)]
+    for tree in trees:
+        name = tree.name
         deptry_json = OUT / f"{tree.name}.deptry.json"
         check_command = [check, "check", "--no-git", "--json", "--python", deptry_python, "."]
         deptry_command = [deptry, ".", "--json-output", str(deptry_json)]
@@ -135,7 +137,7 @@ def main() -> None:
         theirs = deptry_findings(deptry_json) if deptry_json.exists() and outputs["deptry"].returncode in (0, 1) else None
         check_median, deptry_median = statistics.median(times["check"]), statistics.median(times["deptry"])
         results.append({
-            "project": tree.name, "shape": PROJECTS.get(name, ""), "python_files": python_files(tree),
+            "project": tree.name, "shape": PROJECTS.get(name.rsplit("-", 1)[0], ""), "python_files": python_files(tree),
             "check_seconds": check_median, "deptry_seconds": deptry_median,
             "ratio": deptry_median / check_median,
             "check_error": None if ours is not None else outputs["check"].stderr.strip().splitlines()[-1:],

@@ -7,6 +7,7 @@ import argparse
 import os
 import sys
 import time
+from collections import Counter
 from collections.abc import Sequence
 from typing import NoReturn
 
@@ -14,7 +15,7 @@ import vornu_core
 
 from vornu_imports.check.files import list_files
 from vornu_imports.check.findings import Declared, Evidence, declared_modules, find, parse_rule
-from vornu_imports.check.imports import Parsed, needs_parse, parse_notebook, parse_python, read
+from vornu_imports.check.imports import Parsed, look, parse_notebook, parse_python, read
 from vornu_imports.check.model import CODES, ConfigError, FileWarning, Finding, Project, Site
 from vornu_imports.check.projects import Locality, discover
 from vornu_imports.check.providers import Environment, Providers, load_environment
@@ -74,9 +75,18 @@ def own_modules(project: Project) -> list[str]:
     return sorted(names or {(project.name or "").replace("-", "_")} - {""})
 
 
+# Places of an import finding looked for: the parser stops reading further files for a name
+# once it has seen this many plain imports of it (not under TYPE_CHECKING, not guarded).
+PLACES = 3
+
+
 def evidence_of(path: str, project: Project, declared: Declared, stdlib: frozenset[str],
                 warnings: list[FileWarning]) -> tuple[Evidence, int]:
-    """The scan of the project's files, then the parser on the few that decide a finding."""
+    """The scan of the project's files, then the parser on the few that decide a finding: in
+    path order, a file is parsed while some name it may import still lacks evidence (an
+    undeclared candidate fewer than PLACES plain imports, a module of a runtime dependency
+    that the scan did not see no import at all, a development dependency fewer than PLACES
+    imports at module level of the package's own code)."""
     scanned = set(vornu_core.scan_imports([os.path.join(path, f) for f in project.files]))
     known = stdlib | project.first_party
     doubtful = {m for m in scanned if m not in known and m not in declared.by_module}
@@ -88,6 +98,10 @@ def evidence_of(path: str, project: Project, declared: Declared, stdlib: frozens
     }
     dev_only = {m for m in declared.by_module if declared.kinds(m) <= {"dev", "extra"}}
     locality = Locality(project)
+    seen: Counter[str] = Counter()  # every import the parser saw
+    plain: Counter[str] = Counter()
+    in_package: Counter[str] = Counter()
+    skipped: Counter[str] = Counter()
 
     def interesting(name: str, file: str) -> bool:
         if name in known or locality.is_local(file, name):
@@ -96,24 +110,47 @@ def evidence_of(path: str, project: Project, declared: Declared, stdlib: frozens
             return True
         return name in dev_only and locality.is_package_code(file)
 
+    def lacking(name: str) -> bool:
+        if name in dev_only:
+            return in_package[name] < PLACES
+        if name in unused_modules:
+            return seen[name] == 0
+        return plain[name] < PLACES
+
     parsed: dict[str, Parsed] = {}
-    for file in project.files:
-        data = read(os.path.join(path, file))
-        if data is not None and needs_parse(data, lambda name: interesting(name, file)):
-            parsed[file] = parse_python(data, file)
-    for notebook in project.notebooks:
-        data = read(os.path.join(path, notebook))
-        if data is not None:
-            parsed[notebook] = parse_notebook(data, notebook)
-    sites: dict[str, list[Site]] = {}
-    for file, result in parsed.items():
+
+    def take(file: str, result: Parsed) -> None:
+        parsed[file] = result
         if result.error is not None:
             warnings.append(FileWarning(file, f"cannot parse: {result.error}"))
         for module, found in result.sites.items():
             kept = [site for site in found if not locality.is_local(file, module)]
+            seen[module] += len(kept)
+            plain[module] += sum(1 for s in kept if not s.type_checking and not s.guarded)
+            if locality.is_package_code(file):
+                in_package[module] += sum(1 for s in kept if not (s.type_checking or s.guarded or s.deferred))
+
+    for file in project.files:
+        data = read(os.path.join(path, file))
+        if data is None:
+            continue
+        names, must = look(data)
+        relevant = [name for name in names if interesting(name, file)]
+        open_ = [name for name in relevant if lacking(name)]
+        skipped.update(name for name in relevant if name not in open_)
+        if must or open_:
+            take(file, parse_python(data, file))
+    for notebook in project.notebooks:
+        data = read(os.path.join(path, notebook))
+        if data is not None:
+            take(notebook, parse_notebook(data, notebook))
+    sites: dict[str, list[Site]] = {}
+    for file, result in parsed.items():
+        for module, found in result.sites.items():
+            kept = [site for site in found if not locality.is_local(file, module)]
             if kept:
                 sites.setdefault(module, []).extend(kept)
-    return Evidence(scanned, sites, (doubtful | unused_modules) & scanned), len(parsed)
+    return Evidence(scanned, sites, (doubtful | unused_modules) & scanned, dict(skipped)), len(parsed)
 
 
 def run(arguments: argparse.Namespace) -> tuple[str, int]:
@@ -131,7 +168,7 @@ def run(arguments: argparse.Namespace) -> tuple[str, int]:
     findings: list[Finding] = []
     parsed = 0
     for project in projects:
-        if not project.declaration_files:
+        if not project.declaration_files and project.root == ".":
             warnings.append(FileWarning(project.root, "no file declaring dependencies found"))
         module_map = dict(root_settings.module_map if root_settings else {}) | project.settings.module_map
         providers = Providers(environment, module_map, siblings)

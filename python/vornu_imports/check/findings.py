@@ -54,6 +54,7 @@ class Evidence:
     scanned: set[str]
     sites: dict[str, list[Site]]
     unconfirmed: set[str]  # names whose scan count needs the parser's word
+    unread: dict[str, int] = field(default_factory=dict)  # files naming a module left unparsed
 
     def imported(self, module: str) -> bool:
         return module in self.sites or (module in self.scanned and module not in self.unconfirmed)
@@ -83,12 +84,13 @@ def find(path: str, project: Project, declared: Declared, evidence: Evidence, pr
             via = reached[installed[0]]
             message = f"{module} is imported but only installed as a dependency of {via} (through {installed[0]})"
             findings.append(Finding("undeclared-but-installed-transitively", project.root, module, module,
-                                    installed[0], message, sites, None, [via]))
+                                    installed[0], message, sites, None, [via], evidence.unread.get(module, 0)))
             continue
         message = f"{module} is imported but no declared dependency provides it"
         if suggestion:
             message += f" ({suggestion} does)"
-        findings.append(Finding("undeclared", project.root, module, module, suggestion, message, sites))
+        findings.append(Finding("undeclared", project.root, module, module, suggestion, message, sites,
+                                more=evidence.unread.get(module, 0)))
     for name, declaration in sorted(declared.runtime.items()):
         modules = declared.modules[name]
         if any(evidence.imported(module) for module in modules):
@@ -126,7 +128,7 @@ def misplaced(project: Project, declared: Declared, evidence: Evidence) -> list[
         distribution = declarations[0].name
         message = f"{module} is imported by the package's own code but {distribution} is declared only in {', '.join(groups)}"
         findings.append(Finding("dev-in-runtime", project.root, module, module, distribution, message,
-                                ordered(sites), declarations[0]))
+                                ordered(sites), declarations[0], more=evidence.unread.get(module, 0)))
     return findings
 
 

@@ -28,11 +28,11 @@ class Parsed:
 
 
 def imported_names(data: bytes) -> tuple[set[str], bool]:
-    """Every name that a line holding the word "import" may import, and whether a statement
-    goes on past its line's end with a backslash (its names then cannot all be seen). A
-    statement always has "import" on its first line, "from x import (" included; a line with
-    "from" and no "import", which the scan takes, is prose. Found with bytes.find, which runs
-    at memory speed, rather than a regular expression over every byte."""
+    """Every name that a line holding the word "import" may import, and whether an "import"
+    statement goes on past its line's end with a backslash (its names then cannot all be
+    seen). A statement always has "import" on its first line, "from x import (" included; a
+    line with "from" and no "import", which the scan takes, is prose. Found with bytes.find,
+    which runs at memory speed, rather than a regular expression over every byte."""
     names: set[str] = set()
     continued = False
     position = data.find(b"import")
@@ -42,9 +42,9 @@ def imported_names(data: bytes) -> tuple[set[str], bool]:
         if end < 0:
             end = len(data)
         line = data[start:end]
-        continued = continued or line.rstrip().endswith(b"\\")
         for keyword, rest in STATEMENT.findall(line):
             pieces = rest.split(b",") if keyword == b"import" else [rest]
+            continued = continued or (keyword == b"import" and rest.rstrip().endswith(b"\\"))
             for piece in pieces:
                 words = piece.split()
                 if words:
@@ -55,19 +55,19 @@ def imported_names(data: bytes) -> tuple[set[str], bool]:
     return names, continued
 
 
-def needs_parse(data: bytes, interesting: Callable[[str], bool]) -> bool:
-    """Whether a file may import, in any form, a name that decides a finding; and every file
-    whose names the scan cannot read at all. The look is textual and generous: the parser
-    then says what is really imported."""
-    if data.startswith(b"\xef\xbb\xbf"):
-        return True  # the byte-order mark hides the first line from the scan
+def look(data: bytes) -> tuple[set[str], bool]:
+    """The names a file may import, found in its bytes, and whether it must be parsed
+    whatever they are: a file the scan cannot read (not UTF-8, or starting with a byte-order
+    mark, which hides its first line) or one whose names cannot all be seen."""
+    names, continued = imported_names(data)
+    if continued or data.startswith(b"\xef\xbb\xbf"):
+        return names, True
     if not data.isascii():
         try:
             data.decode("utf-8")
         except UnicodeDecodeError:
-            return True
-    names, continued = imported_names(data)
-    return continued or any(interesting(name) for name in names)
+            return names, True
+    return names, False
 
 
 def is_type_checking(test: ast.expr) -> bool:

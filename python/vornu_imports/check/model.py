@@ -79,6 +79,7 @@ class Finding:
     sites: list[Site] = field(default_factory=list)
     declaration: Declaration | None = None
     via: list[str] = field(default_factory=list)  # declared distributions that pull it in
+    more: int = 0  # further files that seem to import it, left unparsed once enough places were found
 
     @property
     def type_checking_only(self) -> bool:

@@ -54,6 +54,7 @@ def finding_json(finding: Finding) -> dict[str, Any]:
             "requirement": declaration.text,
         },
         "via": finding.via,
+        "more_files": finding.more,
     }
 
 
@@ -87,6 +88,8 @@ def describe(finding: Finding) -> str:
     shown = ", ".join(where(s) for s in finding.sites[:SHOWN_LOCATIONS])
     more = len(finding.sites) - SHOWN_LOCATIONS
     text = f"{finding.name}  {shown}" + (f" and {more} more" if more > 0 else "")
+    if finding.more:
+        text += f" (and {finding.more} more file{'s' if finding.more != 1 else ''} not read)"
     if finding.code == "undeclared" and finding.distribution:
         text += f"  (provided by {finding.distribution})"
     if finding.code == "undeclared-but-installed-transitively" and finding.via:
