@@ -150,7 +150,8 @@ def glob_folder(base: str, pattern: str) -> list[str]:
     if pattern.endswith("*"):
         folder = os.path.join(base, pattern[:-1])
         try:
-            return [entry.path for entry in os.scandir(folder) if entry.is_dir() or entry.name.endswith(".py")]
+            # Packages found below a folder: its subfolders, never its scripts (setup.py).
+            return [entry.path for entry in os.scandir(folder) if entry.is_dir()]
         except OSError:
             return []
     full = os.path.join(base, pattern)
