@@ -211,6 +211,12 @@ def run(arguments: argparse.Namespace) -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    arguments_given = sys.argv[1:] if argv is None else list(argv)
+    if arguments_given[:1] == ["check"]:
+        # Imported only here, so that the plain command never pays for the check's modules.
+        from vornu_imports.check import main as check_main
+
+        return check_main(arguments_given[1:])
     parser = make_parser()
     arguments = parser.parse_args(argv)
     try:
