@@ -32,7 +32,7 @@ public:
 
     // The carried bytes, then what the last fill brought.
     std::string_view text() const noexcept {
-        return {reinterpret_cast<const char*>(base_ + gap_ - carried_), length_};
+        return {reinterpret_cast<const char*>(buffer_.get()), length_};
     }
     std::size_t carried() const noexcept { return carried_; }
 
@@ -55,16 +55,11 @@ public:
     std::size_t chunk() const noexcept { return chunk_; }
 
 private:
-    void reserve(std::size_t gap);
+    void reserve_behind_carried();
 
     std::size_t chunk_;
     std::unique_ptr<unsigned char[]> buffer_;
-    // Every read lands at `base_ + gap_`, a multiple of 64 bytes into the aligned `base_`, and
-    // the carried bytes stand just before it: the kernel copies a read into place fastest at
-    // an aligned address, which for some processors matters a great deal.
-    unsigned char* base_ = nullptr;
-    std::size_t gap_ = 0;
-    std::size_t capacity_ = 0;  // bytes from `base_` on
+    std::size_t capacity_ = 0;
     std::size_t carried_ = 0;
     std::size_t length_ = 0;
     std::uint64_t left_ = 0;  // bytes still to come of the size the file was opened with

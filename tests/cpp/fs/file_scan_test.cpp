@@ -237,27 +237,5 @@ TEST(LineBufferSize, GivesBackTheRoomOfAnEnormousLine) {
     EXPECT_LT(scratch.lines.capacity(), 4 * 4096u);
 }
 
-// Every read lands at an aligned address, behind the carried bytes, however long the carry:
-// a carry longer than the room kept for it moves the reads further in, and loses nothing.
-TEST(LineBufferLayout, ReadsLandAlignedBehindCarriesOfAnyLength) {
-    TempTree tree;
-    std::string content;
-    for (int i = 0; content.size() < 3 * 8192; ++i) content += std::to_string(i) + ",";
-    const UniqueFd fd(::open(tree.write("f.py", content).c_str(), O_RDONLY | O_CLOEXEC));
-    LineBuffer lines(8192);
-    lines.start(0);
-    std::size_t consumed = 0;  // bytes of `content` that the text has moved past
-    for (const std::size_t prefix_length : {std::size_t{3}, std::size_t{6000}, std::size_t{20}}) {
-        ASSERT_EQ(lines.fill(fd.get()), LineBuffer::Fill::more);
-        const std::string_view text = lines.text();
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(text.data() + lines.carried()) % 64, 0u);
-        EXPECT_EQ(text.substr(lines.carried()), std::string_view(content).substr(consumed, 8192));
-        consumed += 8192;
-        const std::string prefix(prefix_length, '#');
-        lines.carry(prefix, text.size() - 5);
-        EXPECT_EQ(lines.text().substr(0, lines.carried()), prefix + content.substr(consumed - 5, 5));
-    }
-}
-
 }  // namespace
 }  // namespace vornu
