@@ -159,8 +159,9 @@ def run(options: Options) -> str:
 
     paths = options.paths or ["."]
     check_paths(paths)
-    # --git; without PATH, git where there is a work tree; a PATH named is walked.
-    use_git = True if options.git else None if not options.paths else False
+    use_git: bool | None = True  # --git
+    if not options.git:
+        use_git = False if options.paths else None  # a PATH named is walked; else git if it can
     try:
         roots = roots_for(paths, use_git)
     except NotInWorkTree as error:
