@@ -12,7 +12,7 @@ from __future__ import annotations
 import os
 import sys
 
-from vornu_imports.sources import GitError, NotInWorkTree, roots_for, shown
+from vornu_imports.sources import GitError, NotInWorkTree, roots_for, say, shown
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -73,7 +73,7 @@ def parse_common(argv: Sequence[str]) -> Options | None:
 def usage_error(message: str) -> int:
     """Reports a mistake in the command line in one line, without the usage block, so that
     scripts can show it as it is; the exit status to end with."""
-    sys.stderr.write(f"vornu-imports: error: {message}\n")
+    say(f"vornu-imports: error: {message}")
     return 2
 
 
@@ -192,7 +192,7 @@ def write_output(text: str) -> int:
     except OSError as error:
         if not isinstance(error, BrokenPipeError):
             reason = os.strerror(error.errno) if error.errno else str(error)
-            sys.stderr.write(f"vornu-imports: cannot write the output: {reason}\n")
+            say(f"vornu-imports: cannot write the output: {reason}")
         silence_stdout()
         return 1
     return 0

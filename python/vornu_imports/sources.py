@@ -47,7 +47,14 @@ class NotInWorkTree(GitError):
 
 
 def warn_on_stderr(message: str) -> None:
-    print(f"vornu-imports: {message}", file=sys.stderr)
+    say(f"vornu-imports: {message}")
+
+
+def say(line: str) -> None:
+    """Writes one line to standard error, if the command was started with one (`print`
+    would write to standard output instead)."""
+    if sys.stderr is not None:
+        sys.stderr.write(line + "\n")
 
 
 def shown(path: str) -> str:
