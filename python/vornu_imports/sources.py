@@ -25,7 +25,7 @@ import sys
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable, Iterator, Sequence
+    from collections.abc import Callable, Iterator, Mapping, Sequence
 
     Warn = Callable[[str], object]
 
@@ -130,25 +130,75 @@ def run_git(directory: str, *arguments: str, nested: bool = False) -> bytes:
     """Standard output of `git -C directory ARGUMENTS`; GitError with git's first line of
     standard error when git fails, or the reason it cannot be run. `nested`: the directory
     is a work tree inside the one that the environment may name."""
-    import subprocess
+    environment: Mapping[str, str] = os.environ
+    if nested:
+        environment = {name: value for name, value in os.environ.items() if name not in REPOSITORY_VARIABLES}
+    output, errors, status = run_process(["git", "-C", directory, *arguments], environment)
+    if status != 0:
+        lines = errors.decode("utf-8", "replace").splitlines()
+        message = next((line.strip() for line in lines if line.strip()), "")
+        raise GitError(message or f"git {arguments[0]} failed with exit status {status}")
+    return output
 
+
+def run_process(command: list[str], environment: Mapping[str, str]) -> tuple[bytes, bytes, int]:
+    """Runs `command` (found on PATH) with nothing on its standard input: what it wrote to
+    standard output and to standard error, and its exit status. GitError when it cannot be
+    started. `subprocess` would do the same, but importing it (with `locale`, `re` and
+    `enum`) costs as much as the rest of the command's start; the command runs git inside
+    editors and commit hooks, where that start is most of the cost."""
+    import select
+
+    streams = [os.pipe(), os.pipe()]  # (read end, write end) of standard output and error
+    nothing = os.open(os.devnull, os.O_RDONLY)
     try:
-        result = subprocess.run(
-            ["git", "-C", directory, *arguments],
-            stdin=subprocess.DEVNULL,
-            capture_output=True,
-            check=False,
-            env={name: value for name, value in os.environ.items() if name not in REPOSITORY_VARIABLES}
-            if nested
-            else None,
+        process = os.posix_spawnp(
+            command[0],
+            command,
+            environment,
+            file_actions=[
+                (os.POSIX_SPAWN_DUP2, nothing, 0),
+                (os.POSIX_SPAWN_DUP2, streams[0][1], 1),
+                (os.POSIX_SPAWN_DUP2, streams[1][1], 2),
+            ],
         )
     except OSError as error:
-        raise GitError(f"cannot run git: {error}") from None
-    if result.returncode != 0:
-        lines = result.stderr.decode("utf-8", "replace").splitlines()
-        message = next((line.strip() for line in lines if line.strip()), "")
-        raise GitError(message or f"git {arguments[0]} failed with exit status {result.returncode}")
-    return result.stdout
+        for read_end, _ in streams:
+            os.close(read_end)
+        raise GitError(f"cannot run {command[0]}: {error}") from None
+    finally:
+        for descriptor in (nothing, streams[0][1], streams[1][1]):
+            os.close(descriptor)
+    status: int | None = None
+    try:
+        # Both at once: a process blocked on one full pipe would never close the other.
+        chunks: dict[int, list[bytes]] = {read_end: [] for read_end, _ in streams}
+        poll = select.poll()
+        for read_end in chunks:
+            poll.register(read_end, select.POLLIN)
+        open_ends = len(chunks)
+        while open_ends:
+            for read_end, _ in poll.poll():
+                chunk = os.read(read_end, 1 << 16)
+                if chunk:
+                    chunks[read_end].append(chunk)
+                else:
+                    poll.unregister(read_end)
+                    open_ends -= 1
+        status = os.waitstatus_to_exitcode(os.waitpid(process, 0)[1])
+    finally:
+        for read_end, _ in streams:
+            os.close(read_end)
+        if status is None:  # interrupted (by Ctrl-C, most likely): the process goes too
+            import signal
+
+            try:
+                os.kill(process, signal.SIGKILL)
+                os.waitpid(process, 0)
+            except OSError:
+                pass  # it was gone already
+    output, errors = (b"".join(chunks[read_end]) for read_end, _ in streams)
+    return output, errors, status
 
 
 def listed_paths(directory: str, nested: bool = False) -> Iterator[bytes]:

@@ -8,6 +8,7 @@ import itertools
 import json
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -344,6 +345,16 @@ def test_ctrl_c(project: Path, tmp_path: Path) -> None:
             with contextlib.suppress(ProcessLookupError):  # the fake git, should it outlive the command
                 os.killpg(command.pid, signal.SIGKILL)
     assert (command.returncode, stdout, stderr) == (130, "", "")
+
+
+def test_git_that_says_much_on_standard_error(project: Path, tmp_path: Path) -> None:
+    """More than a pipe holds on standard error before the listing: both are read at once."""
+    real = shutil.which("git")
+    assert real is not None
+    (tmp_path / "git").write_text(f'#!/bin/sh\nhead -c 1000000 /dev/zero >&2\nexec "{real}" "$@"\n')
+    (tmp_path / "git").chmod(0o755)
+    result = run_cli(cwd=project, env={"PATH": f"{tmp_path}{os.pathsep}{os.environ['PATH']}"})
+    assert (result.returncode, result.stdout.splitlines(), result.stderr) == (0, IN_GIT, "")
 
 
 def test_a_distribution_without_metadata_is_no_provider(tmp_path: Path) -> None:
