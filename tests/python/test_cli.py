@@ -372,7 +372,7 @@ def test_common_command_lines_parse_as_argparse_reads_them(capsys: pytest.Captur
     mistake; the plain command lines are among those."""
     cli = import_from_package("cli")
     arguments = import_from_package("arguments")
-    words = ["--json", "--git", "--no-first-party", "--first-party", "a", "", "-", "--", "--js", "-h"]
+    words = [*cli.FLAGS, "a", "", "-", "--", "--js", "-h"]
     parsed_quickly = 0
     for length in range(5):
         for argv in itertools.product(words, repeat=length):
