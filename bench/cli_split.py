@@ -13,6 +13,11 @@ two workers, with the same output.
 
 A third case, `scan_imports([TREE])` in `python -c` with two workers, shows what the
 command did before it split a tree: one root, one worker busy.
+
+On a machine busy with other work the times cannot show the gain (with autogroup
+scheduling a session's threads share one session's part of the CPUs), so the script also
+prints how the CPU time of one scan divides among the threads of the process, from
+/proc/self/task, for the tree as one root and as the command splits it.
 """
 
 from __future__ import annotations
@@ -34,6 +39,29 @@ def run(command: list[str], workers: int) -> tuple[float, bytes]:
     start = time.perf_counter()
     output = subprocess.run(command, env=env, stdout=subprocess.PIPE, check=True).stdout
     return time.perf_counter() - start, output
+
+
+PER_THREAD = """
+import os, sys
+import vornu_core
+from vornu_imports.sources import split_roots
+
+def cpu_seconds():
+    seconds = {}
+    for task in os.listdir("/proc/self/task"):
+        fields = open(f"/proc/self/task/{task}/stat").read().rsplit(")", 1)[1].split()
+        seconds[task] = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return seconds
+
+tree = sys.argv[1]
+for name, roots in (("one root", [tree]), ("split", split_roots([tree], 2))):
+    vornu_core.scan_imports(roots)  # the pool started, the tree read once more
+    before = cpu_seconds()
+    vornu_core.scan_imports(roots)
+    after = cpu_seconds()
+    busy = sorted((after[task] - before.get(task, 0) for task in after), reverse=True)
+    print(f"{name:9} ({len(roots)} roots): CPU seconds by thread " + " ".join(f"{s:.2f}" for s in busy))
+"""
 
 
 def main() -> int:
@@ -70,6 +98,9 @@ def main() -> int:
         quartiles = statistics.quantiles(ratios, n=4)
         print(f"{name:35} {statistics.median(times[name]):9.3f} {statistics.median(ratios):7.2f}"
               f" {quartiles[0]:6.2f}-{quartiles[2]:<6.2f}")
+    print("two workers, in-process:")
+    env = dict(os.environ, RAYON_NUM_THREADS="2")
+    subprocess.run([sys.executable, "-c", PER_THREAD, tree], env=env, check=True)
     distinct = set().union(*outputs.values())
     print("outputs: identical" if len(distinct) == 1 else f"outputs: {len(distinct)} different ones")
     return 0 if len(distinct) == 1 else 1
