@@ -15,8 +15,9 @@ A third case, `scan_imports([TREE])` in `python -c` with two workers, shows what
 command did before it split a tree: one root, one worker busy.
 
 On a machine busy with other work the times cannot show the gain (with autogroup
-scheduling a session's threads share one session's part of the CPUs), so the script also
-prints how the CPU time of one scan divides among the threads of the process, from
+scheduling a session's threads share one session's part of the CPUs), so the script says
+how many CPUs it could have at once (two CPU-bound processes side by side against one),
+and prints how the CPU time of one scan divides among the threads of the process, from
 /proc/self/task, for the tree as one root and as the command splits it.
 """
 
@@ -64,6 +65,20 @@ for name, roots in (("one root", [tree]), ("split", split_roots([tree], 2))):
 """
 
 
+BURN = "import time; t = time.perf_counter(); sum(range(10_000_000)); print(time.perf_counter() - t)"
+
+
+def free_cpus() -> float:
+    """How many CPUs this benchmark can have at once right now, as two CPU-bound processes
+    side by side find it against one alone: about 2 on an idle two-CPU machine."""
+    def burn(count: int) -> float:
+        processes = [subprocess.Popen([sys.executable, "-c", BURN], stdout=subprocess.PIPE) for _ in range(count)]
+        return max(float(process.communicate()[0]) for process in processes)
+
+    alone, pair = statistics.median(burn(1) for _ in range(3)), statistics.median(burn(2) for _ in range(3))
+    return 2 * alone / pair
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=11)
@@ -81,6 +96,7 @@ def main() -> int:
         "vornu-imports TREE, 2 workers": ([str(script), tree], 2),
         "scan_imports([TREE]), 2 workers": ([sys.executable, "-c", scan, tree], 2),
     }
+    free_before = free_cpus()
     names = list(cases)
     times: dict[str, list[float]] = {name: [] for name in names}
     outputs: dict[str, set[bytes]] = {name: set() for name in names}
@@ -91,7 +107,8 @@ def main() -> int:
             times[name].append(seconds)
             outputs[name].add(output)
     base = names[0]
-    print(f"{tree}, {arguments.rounds} rounds, {os.cpu_count()} CPUs, load {os.getloadavg()[0]:.1f}")
+    print(f"{tree}, {arguments.rounds} rounds, {os.cpu_count()} CPUs, load {os.getloadavg()[0]:.1f},"
+          f" CPUs free for it {free_before:.1f} before, {free_cpus():.1f} after")
     print(f"{'case':35} {'median s':>9} {'ratio':>7} {'ratio p25-p75':>14}")
     for name in names:
         ratios = [t / b for t, b in zip(times[name], times[base])]
