@@ -1,130 +1,80 @@
-"""Command line of vornu_core: `vornu-imports [options] [PATH ...]`."""
+"""Command line of vornu_core: `vornu-imports [options] [PATH ...]`.
+
+The command runs on every save in editors and hooks, where its start is the whole cost.
+So it imports what a run needs when the run needs it: argparse (see
+`vornu_imports.arguments`) only for a command line other than the common ones, `json`
+for --json, `importlib.metadata` for --version and --distributions, git's `subprocess`
+when git is asked.
+"""
 
 from __future__ import annotations
 
-import argparse
-import importlib.metadata
-import json
 import os
-import subprocess
 import sys
-import time
-from collections.abc import Iterable, Sequence
-from typing import NoReturn
 
-import vornu_core
+from vornu_imports.sources import GitError, NotInWorkTree, roots_for, say, shown
 
-DESCRIPTION = """\
-Print the sorted top-level modules that the Python files under PATH (default: the
-current directory) import, one a line.
-
-A line counts when, after leading white space, it starts with "import " or "from " and the
-first word after the keyword, cut before its first ".", is an ASCII identifier; files are
-read only if named *.py and valid UTF-8. So "import a, b" and "from . import x" give nothing.
-"""
-
-EPILOG = """\
-Without PATH inside a git work tree, the files come from git (as with --git), so that
-ignored virtual environments and build folders are left out; name a PATH such as "." to
-walk everything instead. Exit status: 0 on success, 2 on a bad argument or missing PATH.
-"""
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Iterable, Sequence
 
 
 class UsageError(Exception):
     """A mistake in the command line; reported in one line with exit status 2."""
 
 
-class Parser(argparse.ArgumentParser):
-    def error(self, message: str) -> NoReturn:
-        # One line, without the usage block, so that scripts can show it as it is.
-        self.exit(2, f"{self.prog}: error: {message}\n")
+class Options:
+    """What a command line asks for; the attributes are those of the long options."""
+
+    def __init__(self) -> None:
+        self.paths: list[str] = []
+        self.json = False
+        self.git = False
+        self.no_stdlib = False
+        self.first_party = True
+        self.distributions = False
 
 
-def make_parser() -> Parser:
-    parser = Parser(
-        prog="vornu-imports",
-        description=DESCRIPTION,
-        epilog=EPILOG,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    parser.add_argument("paths", nargs="*", metavar="PATH", help="a directory tree or a single file")
-    parser.add_argument("--json", action="store_true", help='print one JSON object: {"modules", "roots", "seconds"}')
-    parser.add_argument(
-        "--git",
-        action="store_true",
-        help="scan the .py files that `git ls-files --cached --others --exclude-standard` lists in each PATH",
-    )
-    parser.add_argument("--no-stdlib", action="store_true", help="drop the modules of sys.stdlib_module_names")
-    parser.add_argument(
-        "--first-party",
-        action=argparse.BooleanOptionalAction,
-        default=True,
-        help="keep (default) or drop the packages and modules found directly in each PATH and in its src/",
-    )
-    parser.add_argument(
-        "--distributions",
-        action="store_true",
-        help="show the installed distributions that provide each module, and the modules none provides",
-    )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {installed_version()}")
-    return parser
+# The options of the common command lines: the attribute each sets, and to what.
+FLAGS = {
+    "--json": ("json", True),
+    "--git": ("git", True),
+    "--no-stdlib": ("no_stdlib", True),
+    "--first-party": ("first_party", True),
+    "--no-first-party": ("first_party", False),
+    "--distributions": ("distributions", True),
+}
 
 
-def installed_version() -> str:
-    try:
-        return importlib.metadata.version("vornu_core")
-    except importlib.metadata.PackageNotFoundError:  # imported from a build tree
-        return "(not installed)"
+def parse_common(argv: Sequence[str]) -> Options | None:
+    """The options of a command line made of whole option names and one run of PATHs, as
+    argparse reads it; None for any other command line (help, version, abbreviations, "--",
+    a PATH that starts with "-", mistakes), which `vornu_imports.arguments` parses."""
+    options = Options()
+    runs = 0
+    after_path = False
+    for token in argv:
+        if token.startswith("-"):
+            flag = FLAGS.get(token)
+            if flag is None:
+                return None
+            setattr(options, *flag)
+            after_path = False
+        else:
+            # argparse gives the PATH list the first run of PATHs; a second one is a mistake.
+            runs += not after_path
+            if runs > 1:
+                return None
+            options.paths.append(token)
+            after_path = True
+    return options
 
 
-def git_output(directory: str, *arguments: str) -> bytes | None:
-    try:
-        result = subprocess.run(["git", "-C", directory, *arguments], capture_output=True, check=False)
-    except OSError:
-        return None
-    return result.stdout if result.returncode == 0 else None
-
-
-def in_git_work_tree(directory: str) -> bool:
-    return git_output(directory, "rev-parse", "--is-inside-work-tree") == b"true\n"
-
-
-def git_python_files(path: str) -> tuple[list[str], int]:
-    """The .py files git lists below the directory `path` (tracked, and untracked but not
-    ignored), and how many names had to be skipped because they are not valid UTF-8."""
-    listed = git_output(path, "ls-files", "-z", "--cached", "--others", "--exclude-standard")
-    if listed is None:
-        raise UsageError(f"--git: not inside a git work tree: {path}")
-    files: dict[str, None] = {}  # an unmerged file is listed once per stage
-    skipped = 0
-    for raw in listed.split(b"\0"):
-        if not raw.endswith(b".py"):
-            continue
-        try:
-            name = raw.decode("utf-8")
-        except UnicodeDecodeError:
-            skipped += 1
-            continue
-        files[name if path == "." else os.path.join(path, name)] = None
-    return list(files), skipped
-
-
-def scan_roots(paths: Sequence[str], use_git: bool) -> list[str]:
-    """The roots handed to scan_imports: the paths themselves, or with git the files it lists."""
-    if not use_git:
-        return list(paths)
-    roots: list[str] = []
-    skipped = 0
-    for path in paths:
-        if not os.path.isdir(path):
-            roots.append(path)  # a file named on the command line is read as it is
-            continue
-        files, not_utf8 = git_python_files(path)
-        roots.extend(files)
-        skipped += not_utf8
-    if skipped:
-        print(f"vornu-imports: skipped {skipped} file name(s) that are not valid UTF-8", file=sys.stderr)
-    return roots
+def usage_error(message: str) -> int:
+    """Reports a mistake in the command line in one line, without the usage block, so that
+    scripts can show it as it is; the exit status to end with."""
+    say(f"vornu-imports: error: {message}")
+    return 2
 
 
 def module_name(file_name: str) -> str | None:
@@ -162,24 +112,33 @@ def first_party_names(paths: Iterable[str]) -> set[str]:
 
 
 def distributions_of(modules: Iterable[str]) -> dict[str, list[str]]:
-    providers = importlib.metadata.packages_distributions()
-    return {module: sorted(set(providers.get(module, []))) for module in modules}
+    import importlib.metadata
+    import warnings
+
+    with warnings.catch_warnings():
+        # A distribution without metadata (a .dist-info with a RECORD and no METADATA, as an
+        # interrupted install leaves it) has no name, and asking for it warns: it is skipped.
+        warnings.simplefilter("ignore", DeprecationWarning)
+        providers = importlib.metadata.packages_distributions()
+    return {module: sorted({name for name in providers.get(module, []) if name}) for module in modules}
 
 
 def check_paths(paths: Sequence[str]) -> None:
     for path in paths:
         if not os.path.exists(path):
-            raise UsageError(f"no such file or directory: {path}")
+            raise UsageError(f"no such file or directory: {shown(path)}")
         try:
             path.encode("utf-8")
         except UnicodeEncodeError:
             raise UsageError(f"path is not valid UTF-8: {path!r}") from None
 
 
-def render(arguments: argparse.Namespace, paths: list[str], modules: list[str], seconds: float) -> str:
-    distributions = distributions_of(modules) if arguments.distributions else None
+def render(options: Options, paths: list[str], modules: list[str], seconds: float) -> str:
+    distributions = distributions_of(modules) if options.distributions else None
     unprovided = [module for module, names in (distributions or {}).items() if not names]
-    if arguments.json:
+    if options.json:
+        import json
+
         report: dict[str, object] = {"modules": modules, "roots": paths, "seconds": round(seconds, 6)}
         if distributions is not None:
             report["distributions"] = distributions
@@ -193,42 +152,82 @@ def render(arguments: argparse.Namespace, paths: list[str], modules: list[str], 
     return "".join(f"{line}\n" for line in lines)
 
 
-def run(arguments: argparse.Namespace) -> str:
-    paths: list[str] = arguments.paths or ["."]
+def run(options: Options) -> str:
+    import time
+
+    import vornu_core
+
+    paths = options.paths or ["."]
     check_paths(paths)
-    use_git = arguments.git or (not arguments.paths and in_git_work_tree("."))
-    roots = scan_roots(paths, use_git)
+    use_git: bool | None = True  # --git
+    if not options.git:
+        use_git = False if options.paths else None  # a PATH named is walked; else git if it can
+    try:
+        roots = roots_for(paths, use_git)
+    except NotInWorkTree as error:
+        raise UsageError(f"--git: {error}") from None
+    except GitError as error:
+        raise UsageError(f"--git: git cannot list the files: {error}") from None
     start = time.perf_counter()
     modules = vornu_core.scan_imports(roots)
     seconds = time.perf_counter() - start
     dropped: set[str] = set()
-    if arguments.no_stdlib:
+    if options.no_stdlib:
         dropped |= sys.stdlib_module_names
-    if not arguments.first_party:
+    if not options.first_party:
         dropped |= first_party_names(paths)
     modules = [module for module in modules if module not in dropped]
-    return render(arguments, paths, modules, seconds)
+    return render(options, paths, modules, seconds)
+
+
+def write_output(text: str) -> int:
+    """Writes `text` to standard output: 0, or 1 with one line on standard error when it
+    cannot be written (closed, full; nothing more when the reader stopped early, as
+    `| head` does)."""
+    try:
+        if sys.stdout is None:  # started with standard output closed (`>&-`)
+            raise OSError("standard output is closed")
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    except OSError as error:
+        if not isinstance(error, BrokenPipeError):
+            reason = os.strerror(error.errno) if error.errno else str(error)
+            say(f"vornu-imports: cannot write the output: {reason}")
+        silence_stdout()
+        return 1
+    return 0
+
+
+def silence_stdout() -> None:
+    """Points standard output at /dev/null, so that the interpreter's flush at exit does
+    not fail on the same stream once more, with a traceback."""
+    if sys.stdout is not None:
+        try:
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        except (OSError, ValueError):
+            sys.stdout = None
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    arguments_given = sys.argv[1:] if argv is None else list(argv)
-    if arguments_given[:1] == ["check"]:
-        # Imported only here, so that the plain command never pays for the check's modules.
-        from vornu_imports.check import main as check_main
+    """The command; returns its exit status. Ctrl-C, wherever it comes, ends it with 130
+    and no traceback."""
+    try:
+        if argv is None:
+            argv = sys.argv[1:]
+        if len(argv) > 0 and argv[0] == "check":
+            # Imported only here, so that the plain command never pays for the check's modules.
+            from vornu_imports.check import main as check_main
 
-        return check_main(arguments_given[1:])
-    parser = make_parser()
-    arguments = parser.parse_args(argv)
-    try:
-        output = run(arguments)
-    except UsageError as error:
-        parser.error(str(error))
-    try:
-        sys.stdout.write(output)
-        sys.stdout.flush()
-    except BrokenPipeError:
-        # The reader stopped early (`| head`); say nothing more, and keep Python's exit
-        # handler from failing on the same closed pipe.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
-    return 0
+            return check_main(argv[1:])
+        options = parse_common(argv)
+        if options is None:
+            from vornu_imports.arguments import parse_arguments
+
+            options = parse_arguments(argv)
+        try:
+            output = run(options)
+        except UsageError as error:
+            return usage_error(str(error))
+        return write_output(output)
+    except KeyboardInterrupt:
+        return 130

@@ -206,10 +206,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         output, status = run(arguments)
     except ConfigError as error:
         parser.error(str(error))
-    try:
-        sys.stdout.write(output)
-        sys.stdout.flush()
-    except BrokenPipeError:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
-    return status
+    from vornu_imports.cli import write_output
+
+    return write_output(output) or status
