@@ -3,6 +3,10 @@
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# CMake's generator options: Ninja where it is installed, else CMake's default.
+cmake_generator=()
+if command -v ninja >/dev/null; then cmake_generator=(-G Ninja); fi
+
 # The newest pyenv interpreter of a minor version ("3.12"), or nothing when there is none.
 pyenv_python() {
     supported_pythons | grep "/versions/$1\.[0-9]*/" | tail -n 1 || true
