@@ -86,7 +86,7 @@ build_asan_module() {
     cmake -S "$repo" -B "$repo/build-asan-$minor" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DBUILD_TESTING=OFF -DVORNU_BUILD_MODULE=ON -DVORNU_WERROR=ON \
         -DVORNU_SANITIZE=address,undefined -DPython_EXECUTABLE="$python" >/dev/null
-    cmake --build "$repo/build-asan-$minor" --target vornu_core -j 2
+    cmake --build "$repo/build-asan-$minor" --target vornu_core -j "$(nproc)"
 }
 
 # Runs a command with the sanitizer runtime preloaded into an interpreter that was not built
