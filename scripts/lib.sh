@@ -117,6 +117,17 @@ build_wheel() {
     echo "$(basename "$wheel"): $(stat -c %s "$wheel") bytes (unrepaired $(stat -c %s "$raw"/vornu_core-*.whl))"
 }
 
+# Runs a program (not a function: it would run without `set -e`), then prints how long it
+# took under LABEL on standard error, so that a program whose output is captured can be
+# timed too.
+timed() {
+    local label=$1 start=$SECONDS status=0
+    shift
+    "$@" || status=$?
+    echo "== $label: $((SECONDS - start)) s$([[ $status -eq 0 ]] || echo ", FAILED")" >&2
+    return "$status"
+}
+
 # What tests/python needs besides the wheel.
 wheel_test_requirements=(pytest mypy "dask[distributed]")
 
@@ -170,3 +181,7 @@ with_asan() {
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
         "$@"
 }
+
+# What the scripts keep outside the clone, so that later runs on the same machine reuse it:
+# root file systems of Debian (scripts/debian-root).
+cache_dir=${VORNU_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vornu_core}
