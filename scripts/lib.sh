@@ -133,11 +133,22 @@ wheel_test_requirements=(pytest mypy "dask[distributed]")
 
 # Installs WHEEL with wheel_test_requirements and any further requirements given into a
 # fresh venv VENV of PYTHON, and checks that vornu_core is then imported from the venv, never
-# from the source tree.
+# from the source tree. With VORNU_WHEELHOUSE set, for an emulated interpreter
+# (scripts/aarch64), everything comes from that folder and nothing is byte-compiled ahead;
+# pip itself is unpacked from the wheel that the system's Python keeps for venvs.
 make_wheel_venv() {
-    local python=$1 venv=$2 wheel=$3 installed
+    local python=$1 venv=$2 wheel=$3 installed site pip_wheels
     shift 3
-    make_venv "$python" "$venv" "${wheel_test_requirements[@]}" "$@" "$wheel"
+    if [[ -z "${VORNU_WHEELHOUSE:-}" ]]; then
+        make_venv "$python" "$venv" "${wheel_test_requirements[@]}" "$@" "$wheel"
+    else
+        "$python" -m venv --clear --without-pip "$venv"
+        site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+        pip_wheels=(/usr/share/python-wheels/pip-*.whl)
+        "$venv/bin/python" -m zipfile -e "${pip_wheels[0]}" "$site"
+        "$venv/bin/python" -m pip install --quiet --no-index --no-compile --find-links "$VORNU_WHEELHOUSE" \
+            "${wheel_test_requirements[@]}" "$@" "$wheel"
+    fi
     installed=$(cd / && "$venv/bin/python" -c 'import vornu_core; print(vornu_core.__file__)')
     if [[ "$installed" != "$venv/"* ]]; then
         echo "vornu_core was imported from $installed, not from $venv" >&2
@@ -183,5 +194,15 @@ with_asan() {
 }
 
 # What the scripts keep outside the clone, so that later runs on the same machine reuse it:
-# root file systems of Debian (scripts/debian-root).
+# root file systems of Debian (scripts/debian-root) and googletest built for aarch64.
 cache_dir=${VORNU_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vornu_core}
+
+# Lets the kernel run aarch64 programs through qemu-user-static (this needs root). The F
+# flag opens the emulator at registration, so that it works inside a root file system too.
+register_qemu_aarch64() {
+    local binfmt=/proc/sys/fs/binfmt_misc
+    if [[ -e "$binfmt/qemu-aarch64" ]] && grep -q '^flags:.*F' "$binfmt/qemu-aarch64"; then return 0; fi
+    [[ -e "$binfmt/register" ]] || mount -t binfmt_misc binfmt_misc "$binfmt"
+    [[ -e "$binfmt/qemu-aarch64" ]] && echo -1 >"$binfmt/qemu-aarch64"
+    cat /usr/lib/binfmt.d/qemu-aarch64.conf >"$binfmt/register"
+}
