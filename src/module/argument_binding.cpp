@@ -31,7 +31,7 @@ std::string display_name(const FunctionDescription& description) {
     StrongRef text = owned_or_throw(PyObject_Str(keyword));
     std::string prefix = display_name(description) + " got an unexpected keyword argument '";
     StrongRef message = owned_or_throw(PyUnicode_FromFormat("%s%U'", prefix.c_str(), text.get()));
-    throw PythonError(owned_or_throw(PyObject_CallOneArg(PyExc_TypeError, message.get())));
+    throw PythonError(owned_or_throw(call_one_arg(PyExc_TypeError, message.get())));
 }
 
 [[noreturn]] void missing_positional(const FunctionDescription& description, std::span<PyObject*> slots) {
@@ -63,10 +63,10 @@ void extract_arguments_fastcall(const FunctionDescription& description, PyObject
     if (given > names.size()) too_many_positional(description, positional_count);
 
     if (keyword_names != nullptr) {
-        const Py_ssize_t keyword_count = PyTuple_GET_SIZE(keyword_names);
+        const Py_ssize_t keyword_count = PyTuple_Size(keyword_names);
         PyObject* const* keyword_values = args + positional_count;
         for (Py_ssize_t k = 0; k < keyword_count; ++k) {
-            PyObject* keyword = PyTuple_GET_ITEM(keyword_names, k);
+            PyObject* keyword = PyTuple_GetItem(keyword_names, k);
             Py_ssize_t size = 0;
             const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
             if (utf8 == nullptr) {

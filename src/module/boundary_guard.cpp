@@ -57,7 +57,7 @@ void raise_panic_exception(std::string_view text) noexcept {
         if (type == nullptr) abort_at_boundary();
         StrongRef message(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
         if (!message) abort_at_boundary();
-        StrongRef instance(PyObject_CallOneArg(type, message.get()));
+        StrongRef instance(call_one_arg(type, message.get()));
         if (!instance) abort_at_boundary();
         PyErr_SetRaisedException(instance.release());
     } catch (...) {

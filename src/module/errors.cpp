@@ -43,7 +43,7 @@ PythonError PythonError::fetch() {
 PythonError PythonError::make(PyObject* type, const std::string& message) {
     StrongRef text = owned_or_throw(
         PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-    return PythonError(owned_or_throw(PyObject_CallOneArg(type, text.get())));
+    return PythonError(owned_or_throw(call_one_arg(type, text.get())));
 }
 
 bool str_as_utf8(PyObject* object, std::string& out) {

@@ -20,7 +20,8 @@ StrongRef names_to_list(NameSet&& names) {
     for (auto it = names.begin(); it != names.end(); it = names.erase(it)) {
         PyObject* item = PyUnicode_FromStringAndSize(it->data(), static_cast<Py_ssize_t>(it->size()));
         if (item == nullptr) api_call_failed();
-        PyList_SET_ITEM(list.get(), index++, item);
+        // Steals `item`; cannot fail on a fresh list of this size.
+        PyList_SetItem(list.get(), index++, item);
     }
     return list;
 }

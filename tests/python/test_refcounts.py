@@ -40,7 +40,11 @@ def test_reference_counts_stable(vornu_core, make_tree) -> None:
     assert result == ["alpha", "beta", "gamma"]
     # Each item is owned by the list alone (plus getrefcount's own argument).
     assert [sys.getrefcount(result[i]) for i in range(len(result))] == [2, 2, 2]
-    assert sys.getrefcount(result) == 2
+    # The list is owned by `result` alone: it counts as many references as a list made here
+    # and held the same way (2 up to 3.13; from 3.14 on, reading a local for getrefcount
+    # may add no reference, which gives 1).
+    made_here = list(result)
+    assert sys.getrefcount(result) == sys.getrefcount(made_here) <= 2
 
 
 def test_error_paths_do_not_leak(vornu_core) -> None:

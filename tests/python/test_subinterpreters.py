@@ -3,7 +3,8 @@
 Each case runs in its own process, since the claim lasts for the life of the process.
 Sub-interpreters are made with the legacy (shared GIL) settings through _testcapi, so
 that what is observed is the module's own refusal, not the interpreter refusing every
-single-phase module.
+single-phase module. From 3.14 on, the interpreters of concurrent.interpreters (each with
+its own GIL) are tried too: they refuse the module themselves.
 """
 
 from __future__ import annotations
@@ -12,7 +13,7 @@ import sys
 
 import pytest
 
-from conftest import run_child
+from conftest import require, run_child
 
 REFUSAL_PREFIX = "vornu_core modules do not yet support subinterpreters, see "
 
@@ -24,9 +25,11 @@ except BaseException as error:
     print("SUB:" + type(error).__name__ + ":" + str(error), flush=True)
 """
 
-pytestmark = pytest.mark.skipif(
-    __import__("importlib.util").util.find_spec("_testcapi") is None, reason="needs _testcapi"
-)
+
+@pytest.fixture(autouse=True)
+def needs_testcapi() -> None:
+    # Python builds without their test modules lack it; a wheel's test run may not.
+    require(__import__("importlib.util").util.find_spec("_testcapi") is not None, "_testcapi")
 
 
 def test_sub_interpreter_refused_after_main() -> None:
@@ -100,3 +103,32 @@ def test_refusal_names_an_issue_link() -> None:
     line = next(line for line in result.stdout.splitlines() if line.startswith("SUB:"))
     link = line.split(REFUSAL_PREFIX, 1)[1]
     assert link.startswith("https://") and " " not in link
+
+
+ISOLATED = """
+from concurrent import interpreters
+
+def sub_import():
+    interpreter = interpreters.create()
+    try:
+        interpreter.exec("import vornu_core")
+        print("SUB:ok", flush=True)
+    except interpreters.ExecutionFailed as failed:
+        print("SUB:" + failed.excinfo.type.__name__, flush=True)
+    finally:
+        interpreter.close()
+
+def main_import():
+    import vornu_core
+    print("MAIN:ok", vornu_core.scan_imports([]), flush=True)
+"""
+
+
+@pytest.mark.skipif(sys.version_info < (3, 14), reason="concurrent.interpreters is new in 3.14")
+@pytest.mark.parametrize("order", [("main_import", "sub_import"), ("sub_import", "main_import", "sub_import")])
+def test_isolated_sub_interpreter_refused(order: tuple[str, ...]) -> None:
+    result = run_child(ISOLATED + "\n".join(f"{step}()" for step in order))
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert [line for line in lines if line.startswith("SUB:")] == ["SUB:ImportError"] * order.count("sub_import")
+    assert lines.count("MAIN:ok []") == 1, result.stdout

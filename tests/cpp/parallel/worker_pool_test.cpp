@@ -1,7 +1,9 @@
 #include "scan/parallel/worker_pool.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -24,8 +26,17 @@ namespace {
 const std::string prefix = "The global thread pool has not been initialized.: ";
 
 // Threads of the process. Runtimes such as ThreadSanitizer start a helper thread with the
-// first thread the process makes, so a baseline is taken only after one has come and gone.
-void settle_runtime_threads() { std::thread([] {}).join(); }
+// first thread the process makes, so a baseline is taken only after one has come and gone:
+// gone from /proc/self/task too, which a joined thread leaves only a moment after the join
+// has returned (a long moment under qemu-user, which ends its own thread afterwards).
+void settle_runtime_threads() {
+    long id = 0;
+    std::thread([&id] { id = ::syscall(SYS_gettid); }).join();
+    const std::filesystem::path task = "/proc/self/task/" + std::to_string(id);
+    for (int i = 0; i < 1000 && std::filesystem::exists(task); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 std::size_t task_count() {
     std::size_t n = 0;
