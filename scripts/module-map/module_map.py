@@ -311,13 +311,15 @@ def read_candidates(path: Path) -> list[str]:
     return sorted(names)
 
 
-def render(about: str, table: dict[str, list[str]]) -> str:
+def render(about: str, table: dict[str, list[str]], meta: list[str]) -> str:
     """One distribution a line, so that a new run's changes read as a plain diff."""
     lines = [f"  {json.dumps(name)}: {json.dumps(modules)}" for name, modules in sorted(table.items())]
-    return "{\n" + f'"about": {json.dumps(about)},\n"distributions": {{\n' + ",\n".join(lines) + "\n}\n}\n"
+    metas = [f"  {json.dumps(name)}" for name in sorted(meta)]
+    return ("{\n" + f'"about": {json.dumps(about)},\n"distributions": {{\n' + ",\n".join(lines) + "\n},\n"
+            + '"meta-packages": [\n' + ",\n".join(metas) + "\n]\n}\n")
 
 
-def describe(candidates: int, read: int, listed: int) -> str:
+def describe(candidates: int, read: int, listed: int, meta: int) -> str:
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
     when = datetime.datetime.fromtimestamp(int(epoch) if epoch else time.time(), datetime.UTC)
     return (
@@ -330,8 +332,10 @@ def describe(candidates: int, read: int, listed: int) -> str:
         f"without code or stubs counts where top_level.txt names it; folders a .pth file puts on sys.path count as the "
         f"top too; tests, docs, examples, benchmarks and setup folders at the top are dropped as packaging "
         f"mistakes; private names (_yaml, _cffi_backend) are kept, being importable. A meta-package, whose wheel "
-        f"has no module, lists the modules of the distributions it requires without extras; an empty list means "
-        f"nothing importable even so (programs, data or stubs only). Namespace tops such as google, "
+        f"has no module, lists the modules of the distributions it requires without extras, and is named in "
+        f"'meta-packages' ({meta} are): installing it provides those modules, but an import of one of them is no "
+        f"sign that it is the distribution wanted, so a search from a module to its distribution passes over it. "
+        f"An empty list means nothing importable even so (programs, data or stubs only). Namespace tops such as google, "
         f"opentelemetry or sphinxcontrib are shared by many distributions."
     )
 
@@ -370,6 +374,7 @@ def main(argv: list[str] | None = None) -> int:
         return choose_wheel(known[name]) if name in known else None
 
     table = {}
+    meta = []
     read = 0
     memo: dict[str, tuple[list[str], list[str]] | None] = {}
     for name in candidates:
@@ -379,9 +384,11 @@ def main(argv: list[str] | None = None) -> int:
         read += 1
         if modules != [name.replace("-", "_")]:
             table[name] = modules
+            if modules and not memo[name][0]:
+                meta.append(name)  # its modules are its requirements'
 
     args.out.parent.mkdir(parents=True, exist_ok=True)
-    args.out.write_text(render(describe(len(candidates), read, len(table)), table), encoding="utf-8")
+    args.out.write_text(render(describe(len(candidates), read, len(table), len(meta)), table, meta), encoding="utf-8")
     took = time.monotonic() - start
     print(f"{len(candidates)} candidates, {read} wheels read, {len(table)} listed in {args.out} "
           f"({took:.1f} s)", file=sys.stderr)

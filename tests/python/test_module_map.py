@@ -59,6 +59,9 @@ def test_shipped_table_is_well_formed(shipped: dict) -> None:
         assert modules != [name.replace("-", "_")], name
     for name, modules in FAMOUS.items():
         assert modules <= set(table[name]), name
+    # Meta-packages provide their requirements' modules: listed apart, for lookups by module to pass over.
+    meta = shipped["meta-packages"]
+    assert meta == sorted(set(meta)) and set(meta) <= set(table) and {"jupyter", "oldest-supported-numpy"} <= set(meta)
 
 
 # (files of a wheel, its top_level.txt, its .pth files, the modules expected)
@@ -113,4 +116,5 @@ def test_the_script_offline(tmp_path: Path) -> None:
     assert load_script().main(arguments) == 0
     table = json.loads(out.read_text(encoding="utf-8"))
     assert table["distributions"] == {"meta": ["plain_name", "win_only", "yaml"], "py-yaml": ["yaml"]}
+    assert table["meta-packages"] == ["meta"]
     assert "3 of its 4 candidate" in table["about"]
