@@ -1,0 +1,175 @@
+"""The files whose bytes the line rule of the scan cannot answer for, found at C speed.
+
+The scan reads one name a line, from lines that start with `import ` or `from `, in files
+that are valid UTF-8. Python also imports in the forms it passes over: `import a, b`,
+`try: import x`, `x = 1; import y`, a tab after the keyword, a statement continued with a
+backslash, a file with a byte-order mark (its first line) or in another encoding (which
+Python reads only with a coding line, PEP 263). And a dependency that is declared but that
+the scan never saw must be looked for in every file, under its modules' own names. Both are
+byte searches over every file: `grep -E -l` (C locale) does them, split over as many
+processes as the scan has workers, while the check goes on with the scan's answers; each
+file it names is then read in Python, and only those. Where grep cannot be run, the same
+patterns run in Python over every file."""
+
+from __future__ import annotations
+
+import os
+import re
+
+# Lines whose imports the line rule misses or misreads (each a POSIX extended expression
+# and the same in Python's syntax for the fallback).
+MISSED = [
+    r"[:;][[:space:]]*(import|from)[[:space:]]",  # after another statement: try: import x
+    r"^[[:space:]]*import[[:space:]][^#]*,",  # several modules: import a, b
+    r"^[[:space:]]*(import|from)[[:space:]]+[^[:space:]]*[^[:space:]A-Za-z0-9_.]",  # import a,b  import a;
+    "^[[:space:]]*(import|from)[\t\v\f\r]",  # a tab after the keyword
+    r"^[[:space:]]*import[[:space:]].*\\[[:space:]]*$",  # continued with a backslash
+    r"coding[:=]",  # a coding line: maybe not UTF-8
+]
+BOM = b"^\xef\xbb\xbf"
+# Bytes of command-line arguments a grep process is given at most (the kernel's limit is
+# larger, but counts the environment too).
+ARGUMENT_BYTES = 1 << 17
+
+
+def patterns(needles: list[str]) -> list[bytes]:
+    """The forms the line rule misses, or, given `needles`, those names as words."""
+    if needles:
+        return [b"(^|[^A-Za-z0-9_])(" + b"|".join(n.encode() for n in sorted(needles)) + b")([^A-Za-z0-9_]|$)"]
+    return [p.encode() for p in MISSED] + [BOM]
+
+
+def python_pattern(expressions: list[bytes]) -> re.Pattern[bytes]:
+    """The patterns in Python's syntax, each kept within a line as grep keeps it."""
+    translated = []
+    for expression in expressions:
+        expression = expression.replace(b"[^[:space:]", b"[^ \t\n\v\f\r").replace(b"[:space:]", b" \t\v\f\r")
+        expression = expression.replace(b"[^#]", b"[^#\n]")
+        translated.append(b"(?:" + expression + b")")
+    return re.compile(b"|".join(translated), re.MULTILINE)
+
+
+class Search:
+    """A search of `files` (paths as they are to be opened) for the forms the line rule
+    misses, or for `needles` (module names) as words, started at once in the background;
+    `result()` gives the files that hold a match."""
+
+    def __init__(self, files: list[str], needles: list[str], workers: int) -> None:
+        self.files = files
+        self.expressions = patterns(needles)
+        self.processes: list[tuple[int, int]] = []  # (process id, read end of its output)
+        self.fallback = False
+        if files:
+            self.start(max(1, workers))
+
+    def start(self, workers: int) -> None:
+        arguments = [b"grep", b"-E", b"-l", b"-s"]
+        for expression in self.expressions:
+            arguments += [b"-e", expression]
+        arguments.append(b"--")
+        encoded = [os.fsencode(f) for f in self.files]
+        total = sum(len(f) + 1 for f in encoded)
+        share = min(ARGUMENT_BYTES, total // workers + 1)
+        chunks: list[list[bytes]] = [[]]
+        used = 0
+        for name in encoded:
+            if chunks[-1] and used + len(name) + 1 > share:
+                chunks.append([])
+                used = 0
+            chunks[-1].append(name)
+            used += len(name) + 1
+        environment = {"LC_ALL": "C", "PATH": os.environ.get("PATH", os.defpath)}
+        for chunk in chunks:
+            try:
+                self.processes.append(spawn(arguments + chunk, environment))
+            except OSError:
+                self.fallback = True
+                return
+
+    def result(self) -> list[str]:
+        found: list[str] = []
+        processes, self.processes = self.processes, []
+        for index, (process, output) in enumerate(processes):
+            try:
+                found += [os.fsdecode(line) for line in collect(process, output).splitlines() if line]
+            except BaseException:
+                self.processes = processes[index + 1:]
+                raise
+        if self.fallback:
+            found = self.in_python()
+        return found
+
+    def close(self) -> None:
+        """Ends the processes whose results were not asked for (the check stopped early)."""
+        processes, self.processes = self.processes, []
+        for process, output in processes:
+            os.close(output)
+            try:
+                os.kill(process, 9)
+                os.waitpid(process, 0)
+            except OSError:
+                pass
+
+    def in_python(self) -> list[str]:
+        pattern = python_pattern(self.expressions)
+        found = []
+        for file in self.files:
+            data = read(file)
+            if data is not None and pattern.search(data):
+                found.append(file)
+        return found
+
+
+def spawn(command: list[bytes], environment: dict[str, str]) -> tuple[int, int]:
+    """Starts `command` with its output into a pipe and nothing on its input or errors:
+    its process id and the pipe's read end. Without `subprocess`, whose import costs more
+    than the search of a small project."""
+    read_end, write_end = os.pipe()
+    nothing = os.open(os.devnull, os.O_RDWR)
+    try:
+        process = os.posix_spawnp(command[0], command, environment, file_actions=[
+            (os.POSIX_SPAWN_DUP2, nothing, 0), (os.POSIX_SPAWN_DUP2, write_end, 1), (os.POSIX_SPAWN_DUP2, nothing, 2),
+        ])
+    except OSError:
+        os.close(read_end)
+        raise
+    finally:
+        os.close(write_end)
+        os.close(nothing)
+    return process, read_end
+
+
+def collect(process: int, output: int) -> bytes:
+    """All that the process writes, once it has ended; what it had written if it failed."""
+    chunks = []
+    status = None
+    try:
+        while chunk := os.read(output, 1 << 16):
+            chunks.append(chunk)
+        status = os.waitpid(process, 0)
+    finally:
+        os.close(output)
+        if status is None:  # interrupted: the process goes too
+            try:
+                os.kill(process, 9)  # SIGKILL, without importing signal
+                os.waitpid(process, 0)
+            except OSError:
+                pass
+    return b"".join(chunks)
+
+
+def read(path: str) -> bytes | None:
+    try:
+        descriptor = os.open(path, os.O_RDONLY)
+    except OSError:
+        return None
+    try:
+        size = os.fstat(descriptor).st_size
+        chunks = []
+        while chunk := os.read(descriptor, max(size + 1, 1 << 16)):
+            chunks.append(chunk)
+        return b"".join(chunks)
+    except OSError:
+        return None
+    finally:
+        os.close(descriptor)
