@@ -149,7 +149,8 @@ def run(options: Options) -> tuple[str, int]:
     warnings: list[FileWarning] = []
     files, used_git = list_files(path, options.git, options.exclude + root_settings_excludes(path), warnings)
     python_files = [os.path.join(path, f) for f in files if f.endswith(".py")]
-    forms = Search(python_files, [], 1)  # in the background from here on
+    # In the background from here on, on the cores the calling thread leaves.
+    forms = Search(python_files, [], worker_count() - 1)
     try:
         return check(options, path, forms, files, used_git, rules, warnings, start)
     finally:

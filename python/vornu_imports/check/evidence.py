@@ -100,6 +100,7 @@ class Gathering:
         }
         self.order = {file: index for index, file in enumerate(project.files)}
         self.texts: dict[str, bytes] = {}
+        self.lines: dict[str, dict[str, list[tuple[int, int]]]] = {}  # located files: the lines of each name
         self.parsed: dict[str, Parsed] = {}
         self.seen: dict[str, int] = {}  # every import the parser saw
         self.plain: dict[str, int] = {}  # those not under TYPE_CHECKING or guarded
@@ -142,6 +143,7 @@ class Gathering:
             if kept and data is not None:
                 found[file] = kept
                 self.texts[file] = data
+                self.lines[file] = lines
         return found
 
     def parse(self, candidates: dict[str, set[str]], must: frozenset[str] | set[str] = frozenset()) -> None:
@@ -160,7 +162,7 @@ class Gathering:
             data = self.texts.get(file) or read(self.full(file))
             if data is None:
                 continue
-            result = self.parsed[file] = parse_python(data, file)
+            result = self.parsed[file] = self.parse_file(file, data, open_)
             package_code = self.locality.is_package_code(file)
             for module, found in result.sites.items():
                 kept = [site for site in found if not self.locality.is_local(file, module)]
@@ -169,6 +171,21 @@ class Gathering:
                 if package_code:
                     in_package = sum(1 for s in kept if s.plain and not s.deferred)
                     self.in_package[module] = self.in_package.get(module, 0) + in_package
+
+    def parse_file(self, file: str, data: bytes, names: list[str]) -> Parsed:
+        """The parser on the file, or on its beginning where that holds every line of `names`
+        that the scan read: the top-level statements up to the end of the one holding the
+        last such line. A beginning that parses is made of whole statements, so what it
+        imports the whole file imports, with the same tags (a cut inside a string or a
+        bracket does not parse, and the whole file is parsed then)."""
+        lines = self.lines.get(file, {})
+        if names and all(lines.get(name) for name in names):
+            cut = statement_end(data, max(end for name in names for _, end in lines[name]))
+            if cut < len(data) * 3 // 4:
+                result = parse_python(data[:cut], file)
+                if result.error is None:
+                    return result
+        return parse_python(data, file)
 
     def lacking(self, name: str) -> bool:
         if name in self.dev_only and self.declared.everywhere(name):
@@ -212,6 +229,24 @@ class Gathering:
         return Evidence(self.scanned, sites, unconfirmed, self.skipped, len(self.parsed))
 
 
+# Lines at the left margin that go on the statement before them.
+CONTINUING = (b"except", b"else", b"elif", b"finally", b")", b"]", b"}", b"#")
+
+
+def statement_end(data: bytes, position: int) -> int:
+    """Where the top-level statement around `position` ends: the start of the next line
+    that begins at the left margin with something other than the rest of a statement
+    (`except:`, `else:`, a closing bracket) or a comment; the end of the data if none."""
+    start = data.find(b"\n", position)
+    while start >= 0:
+        start += 1
+        first = data[start:start + 1]
+        if first and not first.isspace() and not data.startswith(CONTINUING, start):
+            return start
+        start = data.find(b"\n", start)
+    return len(data)
+
+
 def gather(path: str, projects: list[tuple[Project, Declared]], stdlib: frozenset[str], forms: Search,
            warnings: list[FileWarning]) -> list[Evidence]:
     """The evidence of every project. `forms` is the search for the forms the line rule
@@ -221,7 +256,7 @@ def gather(path: str, projects: list[tuple[Project, Declared]], stdlib: frozense
     gatherings = [Gathering(path, project, declared, stdlib) for project, declared in projects]
     needles = sorted(set().union(*(g.unseen for g in gatherings)))
     full = {os.path.join(path, f): f for g in gatherings for f in g.project.files}
-    modules = Search(list(full), needles, worker_count()) if needles else None
+    modules = Search(list(full), needles, worker_count() - 1) if needles else None
     for g in gatherings:
         g.parse(g.located())
     found = set(forms.result()) | set(modules.result() if modules else ())

@@ -102,35 +102,43 @@ def wanted_bytes(relative: bytes) -> bool:
 def walk(path: str, excluder: Excluder) -> list[str]:
     """The wanted files below `path`, in no particular order; links to folders are not
     followed, as in the scan. A folder is judged by its own entries (pyvenv.cfg,
-    __init__.py), so it costs no extra call."""
+    __init__.py), so it costs no extra call; each entry is looked at once."""
     found: list[str] = []
     pending = [("", path)]
     rules = bool(excluder.rules)
     while pending:
         prefix, folder = pending.pop()
+        files: list[str] = []
+        folders: list[tuple[str, str]] = []
+        environment = package = False
         try:
             with os.scandir(folder) as listing:
-                entries = list(listing)
+                for entry in listing:
+                    name = entry.name
+                    try:
+                        is_folder = entry.is_dir(follow_symlinks=False)
+                    except OSError:
+                        continue
+                    if is_folder:
+                        if name not in DEFAULT_EXCLUDED:
+                            folders.append((prefix + name, entry.path))
+                    elif name.endswith(".py"):
+                        if len(name) > 3:
+                            files.append(prefix + name)
+                            package = package or name == "__init__.py"
+                    elif name == "pyvenv.cfg":
+                        environment = True
+                    elif wanted(prefix + name):
+                        files.append(prefix + name)
         except OSError:
             continue
-        if prefix:
-            names = {entry.name for entry in entries}
-            if "pyvenv.cfg" in names:
-                continue
-            if prefix[:-1].rpartition("/")[2] in OUTPUT_FOLDERS and "__init__.py" not in names:
-                continue
-        for entry in entries:
-            name = entry.name
-            try:
-                is_folder = entry.is_dir(follow_symlinks=False)
-            except OSError:
-                continue
-            if is_folder:
-                if name not in DEFAULT_EXCLUDED and not (rules and excluder.matches(prefix + name, True)):
-                    pending.append((prefix + name + "/", entry.path))
-            elif (name.endswith(".py") and len(name) > 3 or wanted(name if not prefix else prefix + name)) and \
-                    not (rules and excluder.matches(prefix + name, False)):
-                found.append(prefix + name)
+        if prefix and (environment or prefix[:-1].rpartition("/")[2] in OUTPUT_FOLDERS and not package):
+            continue
+        if rules:
+            files = [f for f in files if not excluder.matches(f, False)]
+            folders = [f for f in folders if not excluder.matches(f[0], True)]
+        found += files
+        pending += [(relative + "/", full) for relative, full in folders]
     return found
 
 

@@ -24,7 +24,7 @@ MISSED = [
     r"^[[:space:]]*(import|from)[[:space:]]+[^[:space:]]*[^[:space:]A-Za-z0-9_.]",  # import a,b  import a;
     "^[[:space:]]*(import|from)[\t\v\f\r]",  # a tab after the keyword
     r"^[[:space:]]*import[[:space:]].*\\[[:space:]]*$",  # continued with a backslash
-    r"coding[:=]",  # a coding line: maybe not UTF-8
+    r"^[[:space:]]*#.*coding[:=]",  # a coding line (PEP 263): maybe not UTF-8
 ]
 BOM = b"^\xef\xbb\xbf"
 # Bytes of command-line arguments a grep process is given at most (the kernel's limit is
