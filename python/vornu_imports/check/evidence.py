@@ -24,6 +24,7 @@ No file is read in Python but those the scan or the search named, and notebooks.
 from __future__ import annotations
 
 import os
+import re
 
 import vornu_core
 
@@ -149,8 +150,7 @@ class Gathering:
     def parse(self, candidates: dict[str, set[str]], must: frozenset[str] | set[str] = frozenset()) -> None:
         """The parser over the files of `candidates` in path order, each while one of its
         names still lacks places (and over those of `must` whatever their names)."""
-        order = self.order
-        for file in sorted(candidates, key=order.__getitem__):
+        for file in sorted(candidates, key=self.order.__getitem__):
             if file in self.parsed:
                 continue
             open_ = [name for name in candidates[file] if self.lacking(name)]
@@ -173,18 +173,24 @@ class Gathering:
                     self.in_package[module] = self.in_package.get(module, 0) + in_package
 
     def parse_file(self, file: str, data: bytes, names: list[str]) -> Parsed:
-        """The parser on the file, or on its beginning where that holds every line of `names`
-        that the scan read: the top-level statements up to the end of the one holding the
-        last such line. A beginning that parses is made of whole statements, so what it
-        imports the whole file imports, with the same tags (a cut inside a string or a
-        bracket does not parse, and the whole file is parsed then)."""
+        """The parser on the beginning of the file that holds the first lines of `names`
+        that the scan read, as many as places are looked for: up to the end of the
+        innermost block around the last of those lines, else of the top-level statement
+        around it, else the whole file. A beginning that parses is the file's own text up to
+        a statement's end (a cut inside a string or a bracket does not parse, nor one
+        between a `try:` and its handlers), and the end of the text closes the blocks still
+        open: so what it imports the whole file imports, with the same tags. Imports
+        further down are not seen."""
         lines = self.lines.get(file, {})
         if names and all(lines.get(name) for name in names):
-            cut = statement_end(data, max(end for name in names for _, end in lines[name]))
-            if cut < len(data) * 3 // 4:
-                result = parse_python(data[:cut], file)
-                if result.error is None:
-                    return result
+            last = max(lines[name][:PLACES][-1] for name in names)
+            tried = len(data) * 3 // 4
+            for cut in (block_end(data, *last), statement_end(data, last[1])):
+                if cut < tried:
+                    result = parse_python(data[:cut], file)
+                    if result.error is None:
+                        return result
+                    tried = cut
         return parse_python(data, file)
 
     def lacking(self, name: str) -> bool:
@@ -229,22 +235,31 @@ class Gathering:
         return Evidence(self.scanned, sites, unconfirmed, self.skipped, len(self.parsed))
 
 
-# Lines at the left margin that go on the statement before them.
-CONTINUING = (b"except", b"else", b"elif", b"finally", b")", b"]", b"}", b"#")
+# The start of a line at the left margin that begins a statement: not the rest of the one
+# before it (`except:`, `else:`, a closing bracket) and not a comment.
+NEXT_STATEMENT = re.compile(rb"\n(?![\s#)\]}]|(?:except|else|elif|finally)\b)")
+
+
+BLOCK_ENDS: dict[int, re.Pattern[bytes]] = {}
+
+
+def block_end(data: bytes, start: int, end: int) -> int:
+    """Where the innermost block around the line from `start` to `end` ends: the start of
+    the next line indented less that begins a statement; the end of the data if none."""
+    depth = len(data[start:end]) - len(data[start:end].lstrip(b" \t"))
+    if depth == 0:
+        return statement_end(data, end)
+    if depth not in BLOCK_ENDS:
+        BLOCK_ENDS[depth] = re.compile(rb"\n[ \t]{0,%d}(?![\s#)\]}]|(?:except|else|elif|finally)\b)" % (depth - 1))
+    found = BLOCK_ENDS[depth].search(data, end)
+    return found.start() + 1 if found else len(data)
 
 
 def statement_end(data: bytes, position: int) -> int:
     """Where the top-level statement around `position` ends: the start of the next line
-    that begins at the left margin with something other than the rest of a statement
-    (`except:`, `else:`, a closing bracket) or a comment; the end of the data if none."""
-    start = data.find(b"\n", position)
-    while start >= 0:
-        start += 1
-        first = data[start:start + 1]
-        if first and not first.isspace() and not data.startswith(CONTINUING, start):
-            return start
-        start = data.find(b"\n", start)
-    return len(data)
+    that begins one at the left margin; the end of the data if none."""
+    found = NEXT_STATEMENT.search(data, position)
+    return found.start() + 1 if found else len(data)
 
 
 def gather(path: str, projects: list[tuple[Project, Declared]], stdlib: frozenset[str], forms: Search,

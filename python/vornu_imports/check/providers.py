@@ -22,7 +22,12 @@ from vornu_imports.check.model import ConfigError, canonical
 OTHER_STDLIB = frozenset(
     "annotationlib compression _zstd asynchat asyncore distutils imp smtpd aifc audioop cgi cgitb chunk crypt"
     " imghdr mailcap msilib nis nntplib ossaudiodev pipes sndhdr spwd sunau telnetlib uu xdrlib lib2to3 binhex"
-    " formatter parser symbol dummy_threading _dummy_thread macpath".split()
+    " formatter parser symbol dummy_threading _dummy_thread macpath"
+    # CPython's modules for its own tests, which ship with it but are left out of
+    # sys.stdlib_module_names.
+    " _testbuffer _testcapi _testclinic _testclinic_limited _testimportmultiple _testinternalcapi _testlimitedcapi"
+    " _testmultiphase _testsinglephase _testexternalinspection _ctypes_test _xxtestfuzz xxlimited xxlimited_35"
+    " xxsubtype".split()
 )
 TABLE = os.path.join(os.path.dirname(__file__), "data", "distribution_modules.json")
 PROBE = os.path.join(os.path.dirname(__file__), "_probe.py")
