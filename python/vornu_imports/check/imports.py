@@ -133,7 +133,8 @@ def indentation(line: bytes) -> int:
 
 
 def in_function(data: bytes, start: int) -> bool:
-    depth = indentation(data[start:data.find(b"\n", start) if b"\n" in data[start:] else len(data)])
+    end = data.find(b"\n", start)
+    depth = indentation(data[start:end if end >= 0 else len(data)])
     end = start - 1
     while end > 0 and depth > 0:
         begin = data.rfind(b"\n", 0, end) + 1

@@ -6,9 +6,9 @@ that are valid UTF-8. Python also imports in the forms it passes over: `import a
 backslash, a file with a byte-order mark (its first line) or in another encoding (which
 Python reads only with a coding line, PEP 263). And a dependency that is declared but that
 the scan never saw must be looked for in every file, under its modules' own names. Both are
-byte searches over every file: `grep -E -l` (C locale) does them, split over as many
-processes as the scan has workers, while the check goes on with the scan's answers; each
-file it names is then read in Python, and only those. Where grep cannot be run, the same
+byte searches over every file: `grep -E -l` (C locale) does them, in the background on the
+cores that the check's own thread leaves, while the check goes on with the scan's answers;
+each file it names is then read in Python, and only those. Where grep cannot be run, the same
 patterns run in Python over every file."""
 
 from __future__ import annotations
@@ -27,9 +27,10 @@ MISSED = [
     r"^[[:space:]]*#.*coding[:=]",  # a coding line (PEP 263): maybe not UTF-8
 ]
 BOM = b"^\xef\xbb\xbf"
-# Bytes of command-line arguments a grep process is given at most (the kernel's limit is
-# larger, but counts the environment too).
-ARGUMENT_BYTES = 1 << 17
+# Bytes of file names a grep process is given at most: well within the kernel's limit on
+# a command line (which counts the environment too), so that a tree of a hundred thousand
+# files needs a few processes, not dozens.
+ARGUMENT_BYTES = min(1 << 20, os.sysconf("SC_ARG_MAX") // 2)
 
 
 def patterns(needles: list[str]) -> list[bytes]:
