@@ -58,13 +58,15 @@ class Search:
     def __init__(self, files: list[str], needles: list[str], workers: int) -> None:
         self.files = files
         self.expressions = patterns(needles)
-        self.processes: list[tuple[int, int]] = []  # (process id, read end of its output)
-        self.fallback = False
+        # (process id, read end of its output, the files it searches)
+        self.processes: list[tuple[int, int, list[bytes]]] = []
+        self.left: list[bytes] = []  # files that no grep could be started for
         if files:
             self.start(max(1, workers))
 
     def start(self, workers: int) -> None:
-        arguments = [b"grep", b"-E", b"-l", b"-s"]
+        # -Z: names end with a NUL, as a name may hold a line feed.
+        arguments = [b"grep", b"-E", b"-l", b"-s", b"-Z"]
         for expression in self.expressions:
             arguments += [b"-e", expression]
         arguments.append(b"--")
@@ -82,28 +84,33 @@ class Search:
         environment = {"LC_ALL": "C", "PATH": os.environ.get("PATH", os.defpath)}
         for chunk in chunks:
             try:
-                self.processes.append(spawn(arguments + chunk, environment))
+                self.processes.append((*spawn(arguments + chunk, environment), chunk))
             except OSError:
-                self.fallback = True
-                return
+                self.left += chunk
 
     def result(self) -> list[str]:
-        found: list[str] = []
+        """The files that hold a match. A grep that fails without naming a file (one that
+        does not know an option, or was killed) leaves its files to Python."""
+        found: list[bytes] = []
         processes, self.processes = self.processes, []
-        for index, (process, output) in enumerate(processes):
+        for index, (process, output, chunk) in enumerate(processes):
             try:
-                found += [os.fsdecode(line) for line in collect(process, output).splitlines() if line]
+                named, status = collect(process, output)
             except BaseException:
                 self.processes = processes[index + 1:]
                 raise
-        if self.fallback:
-            found = self.in_python()
-        return found
+            if status in (0, 1) or named:
+                found += [name for name in named.split(b"\0") if name]
+            else:
+                self.left += chunk
+        if self.left:
+            found += self.in_python(self.left)
+        return [os.fsdecode(name) for name in found]
 
     def close(self) -> None:
         """Ends the processes whose results were not asked for (the check stopped early)."""
         processes, self.processes = self.processes, []
-        for process, output in processes:
+        for process, output, _ in processes:
             os.close(output)
             try:
                 os.kill(process, 9)
@@ -111,10 +118,10 @@ class Search:
             except OSError:
                 pass
 
-    def in_python(self) -> list[str]:
+    def in_python(self, files: list[bytes]) -> list[bytes]:
         pattern = python_pattern(self.expressions)
         found = []
-        for file in self.files:
+        for file in files:
             data = read(file)
             if data is not None and pattern.search(data):
                 found.append(file)
@@ -140,14 +147,14 @@ def spawn(command: list[bytes], environment: dict[str, str]) -> tuple[int, int]:
     return process, read_end
 
 
-def collect(process: int, output: int) -> bytes:
-    """All that the process writes, once it has ended; what it had written if it failed."""
+def collect(process: int, output: int) -> tuple[bytes, int]:
+    """All that the process writes, once it has ended, and its exit status."""
     chunks = []
     status = None
     try:
         while chunk := os.read(output, 1 << 16):
             chunks.append(chunk)
-        status = os.waitpid(process, 0)
+        status = os.waitstatus_to_exitcode(os.waitpid(process, 0)[1])
     finally:
         os.close(output)
         if status is None:  # interrupted: the process goes too
@@ -156,10 +163,10 @@ def collect(process: int, output: int) -> bytes:
                 os.waitpid(process, 0)
             except OSError:
                 pass
-    return b"".join(chunks)
+    return b"".join(chunks), -1 if status is None else status
 
 
-def read(path: str) -> bytes | None:
+def read(path: str | bytes) -> bytes | None:
     try:
         descriptor = os.open(path, os.O_RDONLY)
     except OSError:
