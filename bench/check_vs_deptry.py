@@ -26,6 +26,7 @@ import argparse
 import json
 import os
 import re
+import resource
 import statistics
 import subprocess
 import sys
@@ -107,10 +108,17 @@ def reread(tree: Path) -> int:
     return count
 
 
-def timed(command: list[str], cwd: Path) -> tuple[float, subprocess.CompletedProcess[str]]:
+def cpu_of_children() -> float:
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def timed(command: list[str], cwd: Path) -> tuple[float, float, subprocess.CompletedProcess[str]]:
+    """Wall seconds, CPU seconds (the process and all it started, on every core) and result."""
+    cpu = cpu_of_children()
     start = time.perf_counter()
     result = subprocess.run(command, cwd=cwd, capture_output=True, text=True)
-    return time.perf_counter() - start, result
+    return time.perf_counter() - start, cpu_of_children() - cpu, result
 
 
 def check_findings(output: str) -> set[tuple[str, str]]:
@@ -143,13 +151,15 @@ def compare(tree: Path, venv: Path, rounds: int, shape: str = "") -> dict:
     check_command = [str(venv / "bin" / "vornu-imports"), "check", "--no-git", "--json", "."]
     deptry_command = [str(venv / "bin" / "deptry"), ".", "--exclude", "^$", "--json-output", str(deptry_json)]
     times: dict[str, list[float]] = {"check": [], "deptry": []}
+    cpu: dict[str, list[float]] = {"check": [], "deptry": []}
     outputs: dict[str, subprocess.CompletedProcess[str]] = {}
     load = os.getloadavg()[0]
     for round_ in range(rounds):
         for tool in ["check", "deptry"] if round_ % 2 == 0 else ["deptry", "check"]:
             reread(tree)
-            seconds, outputs[tool] = timed(check_command if tool == "check" else deptry_command, tree)
+            seconds, cpu_seconds, outputs[tool] = timed(check_command if tool == "check" else deptry_command, tree)
             times[tool].append(seconds)
+            cpu[tool].append(cpu_seconds)
     ours = check_findings(outputs["check"].stdout) if outputs["check"].returncode in (0, 1) else None
     theirs = deptry_findings(deptry_json) if deptry_json.exists() and outputs["deptry"].returncode in (0, 1) else None
     check_median, deptry_median = statistics.median(times["check"]), statistics.median(times["deptry"])
@@ -160,6 +170,7 @@ def compare(tree: Path, venv: Path, rounds: int, shape: str = "") -> dict:
         "check_files": stats.get("files"), "check_parsed": stats.get("parsed"),
         "check_seconds": check_median, "deptry_seconds": deptry_median, "ratio": deptry_median / check_median,
         "check_samples": times["check"], "deptry_samples": times["deptry"],
+        "check_cpu": statistics.median(cpu["check"]), "deptry_cpu": statistics.median(cpu["deptry"]),
         "load": [round(load, 2), round(os.getloadavg()[0], 2)],
         "check_error": None if ours is not None else outputs["check"].stderr.strip().splitlines()[-1:],
         "deptry_error": None if theirs is not None else outputs["deptry"].stderr.strip().splitlines()[-1:],
@@ -170,15 +181,15 @@ def compare(tree: Path, venv: Path, rounds: int, shape: str = "") -> dict:
 
 
 def table(results: list[dict]) -> list[str]:
-    lines = ["| project | .py files | parsed | check (s) | deptry (s) | deptry / check | same findings "
-             "| only check | only deptry | load |",
-             "|---|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
+    lines = ["| project | .py files | parsed | check (s) | deptry (s) | deptry / check | CPU: check (s) "
+             "| CPU: deptry (s) | same findings | only check | only deptry | load |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|"]
     for r in results:
         both = len(r["both"]) if r["deptry_error"] is None else "—"
         deptry = "fails" if r["deptry_error"] else len(r["only_deptry"])
         lines.append(f"| {r['project']} | {r['python_files']} | {r['check_parsed']} | {r['check_seconds']:.3f} "
-                     f"| {r['deptry_seconds']:.3f} | {r['ratio']:.1f}× | {both} | {len(r['only_check'])} | {deptry} "
-                     f"| {r['load'][0]:.1f}–{r['load'][1]:.1f} |")
+                     f"| {r['deptry_seconds']:.3f} | {r['ratio']:.1f}× | {r['check_cpu']:.3f} | {r['deptry_cpu']:.3f} "
+                     f"| {both} | {len(r['only_check'])} | {deptry} | {r['load'][0]:.1f}–{r['load'][1]:.1f} |")
     return lines
 
 
