@@ -226,11 +226,14 @@ def test_files_the_scan_cannot_read(tmp_path: Path, grep: bool) -> None:
                           "bom.py": "\ufeffimport bom_only\n", "broken.py": "import broken_dep\ndef (:\n",
                           "forms.py": "try: import used_in_try\nexcept ImportError: pass\nimport os,forms_only\n"})
     (tmp_path / "latin.py").write_bytes(b"# -*- coding: latin-1 -*-\nimport used_latin\nimport latin_only\ns = '\xe9'\n")
+    # A file name that is not UTF-8: scan_imports cannot take it, so it is left out, with a warning.
+    (tmp_path / os.fsdecode(b"caf\xe9.py")).write_bytes(b"import latin_name_only\n")
     result = run_check(tmp_path, "--json", "--no-git", env=None if grep else dict(os.environ, PATH=""))
     report = json.loads(result.stdout)
     assert summary(report) == ["undeclared bom_only bom.py:1", "undeclared forms_only forms.py:3",
                                "undeclared latin_only latin.py:3"]
-    assert [(w["file"], w["message"].split(":")[0]) for w in report["warnings"]] == [("broken.py", "cannot parse")]
+    assert [(w["file"], w["message"].split(":")[0]) for w in report["warnings"]] == [
+        (".", "skipped 1 name(s) that are not valid UTF-8"), ("broken.py", "cannot parse")]
     locations = report["findings"][0]["locations"][0]
     assert (locations["guarded"], locations["type_checking"], locations["deferred"]) == (False, False, False)
 

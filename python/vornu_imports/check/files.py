@@ -99,10 +99,11 @@ def wanted_bytes(relative: bytes) -> bool:
         wanted(os.fsdecode(relative))
 
 
-def walk(path: str, excluder: Excluder) -> list[str]:
+def walk(path: str, excluder: Excluder, skipped: list[str] | None = None) -> list[str]:
     """The wanted files below `path`, in no particular order; links to folders are not
     followed, as in the scan. A folder is judged by its own entries (pyvenv.cfg,
-    __init__.py), so it costs no extra call; each entry is looked at once."""
+    __init__.py), so it costs no extra call; each entry is looked at once. Names that are
+    not valid UTF-8, which `scan_imports` cannot take, go to `skipped` instead."""
     found: list[str] = []
     pending = [("", path)]
     rules = bool(excluder.rules)
@@ -115,6 +116,10 @@ def walk(path: str, excluder: Excluder) -> list[str]:
             with os.scandir(folder) as listing:
                 for entry in listing:
                     name = entry.name
+                    if not name.isascii() and not utf8(name):
+                        if skipped is not None:
+                            skipped.append(prefix + name)
+                        continue
                     try:
                         is_folder = entry.is_dir(follow_symlinks=False)
                     except OSError:
@@ -142,6 +147,14 @@ def walk(path: str, excluder: Excluder) -> list[str]:
     return found
 
 
+def utf8(name: str) -> bool:
+    try:
+        name.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
 def list_files(path: str, use_git: bool | None, patterns: Iterable[str],
                warnings: list[FileWarning]) -> tuple[list[str], bool]:
     """The wanted files below `path`, relative to it with "/" between folders, sorted; and
@@ -164,5 +177,8 @@ def list_files(path: str, use_git: bool | None, patterns: Iterable[str],
     if listed is not None:
         files = [name for name in listed if not excluder.excludes_file(name)]
     else:
-        files = walk(path, excluder)
+        skipped_names: list[str] = []
+        files = walk(path, excluder, skipped_names)
+        if skipped_names:
+            warnings.append(FileWarning(path, f"skipped {len(skipped_names)} name(s) that are not valid UTF-8"))
     return sorted(files), listed is not None
