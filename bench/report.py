@@ -18,7 +18,9 @@ import subprocess
 import sys
 import sysconfig
 import time
+from pathlib import Path
 
+import check_vs_deptry
 import trees
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -146,6 +148,26 @@ def machine(driver):
     return {"cpu": cpu, "cores": os.cpu_count(), "linux": platform.release(), "kernel": kernel}
 
 
+def check_against_deptry(args, peers):
+    """`vornu-imports check` against `deptry` on the trees of bench/check_vs_deptry.py (real
+    projects' sdists from PyPI, and a venv's site-packages; --quick: two small sdists), both
+    run from this venv; a note in place of the rows where deptry or PyPI is missing."""
+    if not peers["deptry"]:
+        return {"note": "deptry is not installed"}
+    names = ["cleo", "jaraco.functools"] if args.quick else list(check_vs_deptry.PROJECTS)
+    results = []
+    try:
+        found = [(check_vs_deptry.fetch(name, sys.executable), check_vs_deptry.PROJECTS[name]) for name in names]
+        if not args.quick:
+            found.append((check_vs_deptry.site_packages(sys.executable), "a venv's site-packages"))
+    except (subprocess.CalledProcessError, OSError, StopIteration) as error:
+        return {"note": f"the projects could not be fetched from PyPI ({error})"}
+    for tree, shape in found:
+        print(f"== check against deptry: {tree.name}", file=sys.stderr, flush=True)
+        results.append(check_vs_deptry.compare(tree, Path(sys.prefix), args.check_rounds, shape))
+    return {"results": results}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--driver", required=True)
@@ -153,6 +175,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("--python-rounds", type=int, default=2)
     parser.add_argument("--peer-rounds", type=int, default=3, help="rounds of deptry, which takes seconds a tree")
+    parser.add_argument("--check-rounds", type=int, default=5, help="rounds of vornu-imports check against deptry")
     parser.add_argument("--quick", action="store_true", help="small trees only, for trying the script")
     parser.add_argument("--out", default=os.path.join(REPO, "docs"))
     args = parser.parse_args()
@@ -191,6 +214,8 @@ def main():
         workers_methods = Methods(args.driver, args.rg, workers, peers)
         report["by_workers"].append((workers, sample(workers_methods, roots, ["lean", "scan", "ripgrep", "python"],
                                                      args.rounds, {"python": 1 if workers == 1 else 0})))
+
+    report["check"] = check_against_deptry(args, peers)
 
     import plots
     import writeup

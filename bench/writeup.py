@@ -66,9 +66,28 @@ def tree_tables(report):
     return lines
 
 
-# Where the comparison of the whole commands goes once `vornu-imports check` exists.
-CHECK_ROW = ("`vornu-imports check` against `deptry .`, the whole commands checking a project's "
-             "dependencies: not measured yet; this row comes with the check command.")
+def check_table(report):
+    """`vornu-imports check` against `deptry`, the whole commands checking a project's
+    dependencies (bench/check_vs_deptry.py)."""
+    import check_vs_deptry
+
+    check = report.get("check", {})
+    lines = ["## `vornu-imports check` against deptry", ""]
+    if "results" not in check:
+        return lines + [f"Not measured: {check.get('note', 'no run')}."]
+    rounds = len(check["results"][0]["check_samples"]) if check["results"] else 0
+    lines += [
+        "The whole commands on the same files, from one venv that has both: `vornu-imports check",
+        "--no-git --json .` and `deptry . --exclude '^$'` (deptry's default excludes, which leave",
+        f"out `tests`, overridden), {rounds} interleaved rounds, medians, each sample after an untimed",
+        "read of the tree. Findings are compared as (kind, name); every difference is explained in",
+        "[check-vs-deptry.md](check-vs-deptry.md). The last column is the machine's load average",
+        "before and after.",
+        "",
+        on_machine(report),
+        "",
+    ]
+    return lines + check_vs_deptry.table(check["results"])
 
 
 def peer_names(check):
@@ -86,7 +105,7 @@ def peer_table(report):
         lines += [f"Not measured: {' and '.join(missing)} could not be installed from PyPI into the "
                   "bench's venv (`bench/peer-requirements.txt`); PyPI was probably out of reach.", ""]
     if len(missing) == len(peers):
-        return lines + [CHECK_ROW]
+        return lines
     versions = ", ".join(f"{name} {version}" for name, version in peers.items() if version)
     lines += [
         f"Peers: {versions}. **deptry's import extraction** is its own finding of the `.py`",
@@ -111,7 +130,7 @@ def peer_table(report):
         ruff = (f"{ms(median(s['ruff']))} | {ratio(s, 'ruff', 'process'):.1f}" if s.get("ruff") else "– | –")
         lines.append(f"| {tree['name']} | {ms(median(s['scan']))} | {deptry} | {ms(median(s['process']))} | {ruff} "
                      f"| {peer_names(tree['check'])} |")
-    return lines + ["", CHECK_ROW]
+    return lines
 
 
 def markdown(report):
@@ -130,6 +149,7 @@ def markdown(report):
     ]
     lines += tree_tables(report)
     lines += [""] + peer_table(report)
+    lines += [""] + check_table(report)
     lines += [
         "",
         "## Plots",

@@ -237,6 +237,16 @@ def git_python_files(path: str) -> tuple[list[str], int]:
     files, in directories that are not links (links to directories, which a walk does not
     follow, would be followed as roots of their own). Also the number of names left out
     because they are not valid UTF-8."""
+    prefix = "" if path == "." else path.rstrip("/") + "/"
+    files, skipped = git_files(path, has_python_extension)
+    return [prefix + name for name in files], skipped
+
+
+def git_files(path: str, wanted: Callable[[bytes], bool]) -> tuple[list[str], int]:
+    """The files git lists below the directory `path` whose paths relative to it `wanted`
+    accepts, relative to `path`, as `git_python_files` takes them: regular files and links
+    to them, in directories that are not links, each once; and the number left out because
+    their names are not valid UTF-8."""
     if not may_be_in_work_tree(path):
         raise NotInWorkTree(f"not inside a git work tree: {shown(path)}")
     files: dict[str, None] = {}  # an unmerged file is listed once per stage
@@ -244,7 +254,7 @@ def git_python_files(path: str) -> tuple[list[str], int]:
     skipped = 0
     prefix = b"" if path == "." else os.fsencode(path).rstrip(b"/") + b"/"
     for relative in listed_paths(path):
-        if not has_python_extension(relative):
+        if not wanted(relative):
             continue
         full = prefix + relative
         if not in_real_directories(prefix, relative.rpartition(b"/")[0], real_directories):
@@ -255,7 +265,7 @@ def git_python_files(path: str) -> tuple[list[str], int]:
         except (OSError, ValueError):
             continue
         try:
-            files[full.decode("utf-8")] = None
+            files[relative.decode("utf-8")] = None
         except UnicodeDecodeError:
             skipped += 1
     return list(files), skipped

@@ -100,6 +100,18 @@ def modules_from_files(paths: list[list[str]], namespaces: bool = True) -> tuple
     return modules, folders - stubs
 
 
+def namespace_portions(names: list[str]) -> set[str]:
+    """The top-level folders with Python code below them but no `__init__` of their own:
+    portions of a namespace that other distributions share (google, zope), or a plugin
+    folder inside another project's package (autobahn's twisted/plugins). The distribution
+    provides them, but an import of one says nothing of which distribution is meant."""
+    paths = installed_paths(names)
+    with_code = {parts[0] for parts in paths if len(parts) > 1 and module_of_file(parts[-1]) is not None}
+    initialised = {parts[0] for parts in paths if len(parts) == 2 and module_of_file(parts[1]) == "__init__"}
+    files = {module_of_file(parts[0]) for parts in paths if len(parts) == 1}
+    return {top for top in with_code - initialised - files if top.isidentifier()}
+
+
 def pth_folders(pth_text: str) -> list[list[str]]:
     """The folders a `.pth` file puts on sys.path, relative to site-packages (pywin32's
     adds win32 and win32/lib, whence `import win32api` and `import pywintypes`). Its
@@ -148,8 +160,9 @@ def requirements_of(metadata: str) -> list[str]:
     return sorted(names)
 
 
-def read_wheel(distribution: str, wheel: Path) -> tuple[list[str], list[str]]:
-    """The wheel's top-level modules and the distributions it requires unconditionally."""
+def read_wheel(distribution: str, wheel: Path) -> tuple[list[str], list[str], list[str]]:
+    """The wheel's top-level modules, the distributions it requires unconditionally, and
+    which of the modules are namespace portions."""
     with zipfile.ZipFile(wheel) as archive:
         names = archive.namelist()
 
@@ -162,7 +175,8 @@ def read_wheel(distribution: str, wheel: Path) -> tuple[list[str], list[str]]:
 
         top_level, metadata = metadata_file("top_level.txt"), metadata_file("METADATA")
         pth = tuple(text(n) for n in names if n.endswith(".pth") and [len(p) for p in installed_paths([n])] == [1])
-    return top_level_modules(distribution, names, top_level, pth), requirements_of(metadata or "")
+    modules = top_level_modules(distribution, names, top_level, pth)
+    return modules, requirements_of(metadata or ""), sorted(namespace_portions(names) & set(modules))
 
 
 def provided(name: str, wheel_of: Callable[[str], Path | None], memo: dict, depth: int = 0) -> list[str] | None:
@@ -178,7 +192,7 @@ def provided(name: str, wheel_of: Callable[[str], Path | None], memo: dict, dept
             memo[name] = None
     if memo[name] is None:
         return None
-    modules, requires = memo[name]
+    modules, requires, _ = memo[name]
     if modules or depth >= 3:
         return modules
     inherited = set()
@@ -311,13 +325,17 @@ def read_candidates(path: Path) -> list[str]:
     return sorted(names)
 
 
-def render(about: str, table: dict[str, list[str]]) -> str:
+def render(about: str, table: dict[str, list[str]], meta: list[str], portions: dict[str, list[str]]) -> str:
     """One distribution a line, so that a new run's changes read as a plain diff."""
     lines = [f"  {json.dumps(name)}: {json.dumps(modules)}" for name, modules in sorted(table.items())]
-    return "{\n" + f'"about": {json.dumps(about)},\n"distributions": {{\n' + ",\n".join(lines) + "\n}\n}\n"
+    metas = [f"  {json.dumps(name)}" for name in sorted(meta)]
+    shared = [f"  {json.dumps(name)}: {json.dumps(modules)}" for name, modules in sorted(portions.items())]
+    return ("{\n" + f'"about": {json.dumps(about)},\n"distributions": {{\n' + ",\n".join(lines) + "\n},\n"
+            + '"meta-packages": [\n' + ",\n".join(metas) + "\n],\n"
+            + '"namespace-portions": {\n' + ",\n".join(shared) + "\n}\n}\n")
 
 
-def describe(candidates: int, read: int, listed: int) -> str:
+def describe(candidates: int, read: int, listed: int, meta: int, portions: int) -> str:
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
     when = datetime.datetime.fromtimestamp(int(epoch) if epoch else time.time(), datetime.UTC)
     return (
@@ -330,8 +348,13 @@ def describe(candidates: int, read: int, listed: int) -> str:
         f"without code or stubs counts where top_level.txt names it; folders a .pth file puts on sys.path count as the "
         f"top too; tests, docs, examples, benchmarks and setup folders at the top are dropped as packaging "
         f"mistakes; private names (_yaml, _cffi_backend) are kept, being importable. A meta-package, whose wheel "
-        f"has no module, lists the modules of the distributions it requires without extras; an empty list means "
-        f"nothing importable even so (programs, data or stubs only). Namespace tops such as google, "
+        f"has no module, lists the modules of the distributions it requires without extras, and is named in "
+        f"'meta-packages' ({meta} are): installing it provides those modules, but an import of one of them is no "
+        f"sign that it is the distribution wanted, so a search from a module to its distribution passes over it. "
+        f"'namespace-portions' ({portions} distributions) names the modules of a distribution that are folders "
+        f"without an __init__ of their own: portions of a namespace others share (google, zope) or plugins in "
+        f"another project's package (autobahn's twisted); the search from a module passes over those too. "
+        f"An empty list means nothing importable even so (programs, data or stubs only). Namespace tops such as google, "
         f"opentelemetry or sphinxcontrib are shared by many distributions."
     )
 
@@ -370,8 +393,10 @@ def main(argv: list[str] | None = None) -> int:
         return choose_wheel(known[name]) if name in known else None
 
     table = {}
+    meta = []
+    portions = {}
     read = 0
-    memo: dict[str, tuple[list[str], list[str]] | None] = {}
+    memo: dict[str, tuple[list[str], list[str], list[str]] | None] = {}
     for name in candidates:
         if name not in known:
             continue
@@ -379,9 +404,13 @@ def main(argv: list[str] | None = None) -> int:
         read += 1
         if modules != [name.replace("-", "_")]:
             table[name] = modules
+            if modules and not memo[name][0]:
+                meta.append(name)  # its modules are its requirements'
+            elif memo[name][2]:
+                portions[name] = memo[name][2]
 
     args.out.parent.mkdir(parents=True, exist_ok=True)
-    args.out.write_text(render(describe(len(candidates), read, len(table)), table), encoding="utf-8")
+    args.out.write_text(render(describe(len(candidates), read, len(table), len(meta), len(portions)), table, meta, portions), encoding="utf-8")
     took = time.monotonic() - start
     print(f"{len(candidates)} candidates, {read} wheels read, {len(table)} listed in {args.out} "
           f"({took:.1f} s)", file=sys.stderr)

@@ -4,8 +4,10 @@ declaring dependencies and per finding, and the cases where the parser must corr
 from __future__ import annotations
 
 import json
+import os
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -24,18 +26,41 @@ fast = ["orjson"]
 
 # (id, files of the project, extra arguments, expected findings). A finding is written
 # "CODE NAME", then for an import the distribution named, if any and named otherwise, the
-# places "file:line" (":cell N" in a notebook), and " [tc]" when every import of it is under
-# TYPE_CHECKING.
+# places "file:line" (":cell N" in a notebook), " [tc]" when every import of it is under
+# TYPE_CHECKING and " [tests]" when every one is in test code. OTHER_PYTHON in the
+# arguments is an interpreter other than the one running the check, with the same packages.
 CASES = [
     ("pep621 and extras", {
         "pyproject.toml": PEP621,
         "app/__init__.py": "import requests\nimport yaml\nimport numpy\nfrom app import x\n",
         "app/opt.py": "def f():\n    import orjson\n",
     }, [], ["undeclared numpy app/__init__.py:3", "unused never-imported"]),
+    # numpy: oldest-supported-numpy, a meta-package, only requires it; twisted: autobahn puts
+    # plugins into twisted's package. Neither names the distribution an import of it means.
     ("undeclared names its distribution", {
         "pyproject.toml": "[project]\nname = 'app'\ndependencies = []\n",
-        "app.py": "import yaml\nimport PIL.Image\n",
-    }, [], ["undeclared PIL (pillow) app.py:2", "undeclared yaml (pyyaml) app.py:1"]),
+        "app.py": "import yaml\nimport PIL.Image\nimport twisted.internet\nimport numpy\n",
+    }, [], ["undeclared PIL (pillow) app.py:2", "undeclared numpy app.py:4", "undeclared twisted app.py:3",
+            "undeclared yaml (pyyaml) app.py:1"]),
+    ("distributions named around their module, neither installed nor in the table", {
+        "pyproject.toml": "[project]\nname = 'app'\ndependencies = ['django-fancy-thing', 'python-widget', 'gadget-py']\n",
+        "app.py": "import fancy_thing\nimport widget\nimport gadget\n",
+    }, [], []),
+    ("a requirements file among the test fixtures declares for its own folder", {
+        "pyproject.toml": "[project]\nname = 'app'\ndependencies = []\n",
+        "tests/requirements.txt": "suite-dep\n",
+        "tests/fixtures/template/requirements.in": "fixture-dep\n",
+        "tests/fixtures/template/manage.py": "import fixture_dep\nimport suite_dep\n",
+        "tests/test_app.py": "import fixture_dep\nimport suite_dep\nimport a_module_that_exists_nowhere\n",
+    }, [], ["undeclared a_module_that_exists_nowhere tests/test_app.py:3 [tests]",
+            "undeclared fixture_dep tests/test_app.py:1 [tests]"]),
+    ("imports that run when the package is imported, and those that do not", {
+        "pyproject.toml": "[project]\nname = 'app'\n[dependency-groups]\ndev = ['d1', 'd2', 'd3', 'd4', 'd5']\n",
+        "app/__init__.py": "def f():\n    import d1\n    if f:\n        import d1\nclass C:\n    import d2\n"
+                           "if True:\n    import d3\ntry:\n    import d4\nexcept ImportError:\n    pass\n"
+                           "async def g():\n    try:\n        import d5\n    finally:\n        pass\n"
+                           '"""\n    import d5\n"""\n',
+    }, [], ["dev-in-runtime d2 app/__init__.py:6", "dev-in-runtime d3 app/__init__.py:8"]),
     ("dependency groups with include-group", {
         "pyproject.toml": "[project]\nname = 'app'\n[dependency-groups]\nlint = ['ruff_api']\n"
                           "test = ['pytest_like', {include-group = 'lint'}]\n",
@@ -96,10 +121,14 @@ CASES = [
         "pyproject.toml": "[project]\nname = 'app'\ndependencies = ['pytest']\n",
         "app.py": "import pytest\nimport pluggy\n",
     }, [], ["undeclared-but-installed-transitively pluggy app.py:2"]),
-    ("the same, asking another interpreter", {
+    ("the same, asking the interpreter running the check", {
         "pyproject.toml": "[project]\nname = 'app'\ndependencies = ['pytest']\n",
         "app.py": "import pytest\nimport pluggy\n",
     }, ["--python", sys.executable], ["undeclared-but-installed-transitively pluggy app.py:2"]),
+    ("the same, asking another interpreter", {
+        "pyproject.toml": "[project]\nname = 'app'\ndependencies = ['pytest']\n",
+        "app.py": "import pytest\nimport pluggy\n",
+    }, ["--python", "OTHER_PYTHON"], ["undeclared-but-installed-transitively pluggy app.py:2"]),
     ("a uv workspace", {
         "pyproject.toml": "[tool.uv.workspace]\nmembers = ['packages/*']\n[dependency-groups]\ndev = ['pytest']\n",
         "packages/a/pyproject.toml": "[project]\nname = 'a-lib'\ndependencies = ['b-lib']\n",
@@ -121,7 +150,8 @@ CASES = [
     }, ["--exclude", "vendor/"], []),
     ("prose words are not imports", {
         "pyproject.toml": "[project]\nname = 'app'\ndependencies = []\n",
-        "app.py": '"""Sort the rows\nfrom oldest to newest,\nimport nothing\n"""\nx = """\nimport quoted\n"""\n',
+        "app.py": '"""Sort the rows\nfrom oldest to newest,\nimport nothing\n"""\nx = """\nimport quoted\n"""\n'
+                  'def f():\n    """Check what they\n    import error.\n    from the settings import all.\n    """\n',
     }, [], []),
     ("forms the line rule does not read", {
         "pyproject.toml": "[project]\nname = 'app'\ndependencies = ['first', 'second', 'third', 'fourth']\n",
@@ -140,9 +170,19 @@ CASES = [
 ]
 
 
-def run_check(cwd: Path, *arguments: str) -> subprocess.CompletedProcess[str]:
+def run_check(cwd: Path, *arguments: str, env: dict[str, str] | None = None) -> subprocess.CompletedProcess[str]:
     require(SCRIPT.is_file(), "the vornu-imports console script")
-    return subprocess.run([str(SCRIPT), "check", *arguments], cwd=cwd, capture_output=True, text=True, timeout=120)
+    return subprocess.run([str(SCRIPT), "check", *arguments], cwd=cwd, capture_output=True, text=True, timeout=120,
+                          env=env)
+
+
+def other_python(folder: Path) -> str:
+    """A virtual environment of its own whose site-packages lead to this one's (a .pth file),
+    so that it has the same distributions but is another interpreter."""
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(folder)], check=True, timeout=120)
+    site = next(folder.glob("lib/python3*/site-packages"))
+    (site / "same-packages.pth").write_text(sysconfig.get_paths()["purelib"] + "\n", encoding="utf-8")
+    return str(folder / "bin" / "python")
 
 
 def summary(report: dict) -> list[str]:
@@ -156,12 +196,16 @@ def summary(report: dict) -> list[str]:
             for site in finding["locations"]
         ]
         text += "".join(f" {place}" for place in places[:1]) + "".join(f",{place}" for place in places[1:])
-        lines.append(text + (" [tc]" if finding["type_checking_only"] else ""))
+        lines.append(text + (" [tc]" if finding["type_checking_only"] else "") + (" [tests]" if finding["tests_only"] else ""))
     return sorted(lines)
 
 
 @pytest.mark.parametrize(("files", "arguments", "expected"), [case[1:] for case in CASES], ids=[c[0] for c in CASES])
 def test_findings(tmp_path: Path, files: dict[str, str], arguments: list[str], expected: list[str]) -> None:
+    if "OTHER_PYTHON" in arguments:
+        python = other_python(tmp_path / "other-venv")
+        arguments = [python if argument == "OTHER_PYTHON" else argument for argument in arguments]
+        tmp_path = tmp_path / "project"
     write_tree(tmp_path, files)
     result = run_check(tmp_path, "--json", "--no-git", *arguments)
     assert result.returncode == (1 if expected else 0), result.stderr
@@ -173,16 +217,23 @@ def test_findings(tmp_path: Path, files: dict[str, str], arguments: list[str], e
     assert text.stdout.splitlines()[-1].startswith(f"{len(expected)} finding" if expected else "no findings")
 
 
-def test_files_the_scan_cannot_read(tmp_path: Path) -> None:
+@pytest.mark.parametrize("grep", [True, False], ids=["grep", "without grep"])
+def test_files_the_scan_cannot_read(tmp_path: Path, grep: bool) -> None:
     # Latin-1 with its coding line, and a byte-order mark: the scan reads nothing of the
     # first and misses the first line of the second; a file that does not parse is a warning.
-    write_tree(tmp_path, {"pyproject.toml": "[project]\nname = 'app'\ndependencies = ['used-latin']\n",
-                          "bom.py": "\ufeffimport bom_only\n", "broken.py": "import broken_dep\ndef (:\n"})
+    # Without grep on the PATH the check looks for them itself, with the same result.
+    write_tree(tmp_path, {"pyproject.toml": "[project]\nname = 'app'\ndependencies = ['used-latin', 'used-in-try']\n",
+                          "bom.py": "\ufeffimport bom_only\n", "broken.py": "import broken_dep\ndef (:\n",
+                          "forms.py": "try: import used_in_try\nexcept ImportError: pass\nimport os,forms_only\n"})
     (tmp_path / "latin.py").write_bytes(b"# -*- coding: latin-1 -*-\nimport used_latin\nimport latin_only\ns = '\xe9'\n")
-    result = run_check(tmp_path, "--json", "--no-git")
+    # A file name that is not UTF-8: scan_imports cannot take it, so it is left out, with a warning.
+    (tmp_path / os.fsdecode(b"caf\xe9.py")).write_bytes(b"import latin_name_only\n")
+    result = run_check(tmp_path, "--json", "--no-git", env=None if grep else dict(os.environ, PATH=""))
     report = json.loads(result.stdout)
-    assert summary(report) == ["undeclared bom_only bom.py:1", "undeclared latin_only latin.py:3"]
-    assert [(w["file"], w["message"].split(":")[0]) for w in report["warnings"]] == [("broken.py", "cannot parse")]
+    assert summary(report) == ["undeclared bom_only bom.py:1", "undeclared forms_only forms.py:3",
+                               "undeclared latin_only latin.py:3"]
+    assert [(w["file"], w["message"].split(":")[0]) for w in report["warnings"]] == [
+        (".", "skipped 1 name(s) that are not valid UTF-8"), ("broken.py", "cannot parse")]
     locations = report["findings"][0]["locations"][0]
     assert (locations["guarded"], locations["type_checking"], locations["deferred"]) == (False, False, False)
 

@@ -59,6 +59,9 @@ def test_shipped_table_is_well_formed(shipped: dict) -> None:
         assert modules != [name.replace("-", "_")], name
     for name, modules in FAMOUS.items():
         assert modules <= set(table[name]), name
+    # Meta-packages provide their requirements' modules: listed apart, for lookups by module to pass over.
+    meta = shipped["meta-packages"]
+    assert meta == sorted(set(meta)) and set(meta) <= set(table) and {"jupyter", "oldest-supported-numpy"} <= set(meta)
 
 
 # (files of a wheel, its top_level.txt, its .pth files, the modules expected)
@@ -105,12 +108,17 @@ def test_the_script_offline(tmp_path: Path) -> None:
                                                           "winonly; sys_platform == 'win32'"])
     make_wheel(wheels, "extra_only-1.0-py3-none-any.whl", ["extra_only.py"])
     make_wheel(wheels, "winonly-1.0-py3-none-any.whl", ["win_only.py"])
+    # A plugin dropped into another project's package: a namespace portion of it.
+    make_wheel(wheels, "plug-1.0-py3-none-any.whl", ["plug/__init__.py", "host/plugins/plug_host.py"])
     candidates = tmp_path / "candidates.txt"
-    candidates.write_text("# comment\nPy_YAML\nplain-name\nmeta  # inline\nabsent\n", encoding="utf-8")
+    candidates.write_text("# comment\nPy_YAML\nplain-name\nmeta  # inline\nabsent\nplug\n", encoding="utf-8")
     out = tmp_path / "out.json"
     arguments = ["--candidates", str(candidates), "--wheels", str(wheels), "--cache", str(tmp_path / "cache"),
                  "--no-fetch", "--out", str(out)]
     assert load_script().main(arguments) == 0
     table = json.loads(out.read_text(encoding="utf-8"))
-    assert table["distributions"] == {"meta": ["plain_name", "win_only", "yaml"], "py-yaml": ["yaml"]}
-    assert "3 of its 4 candidate" in table["about"]
+    assert table["distributions"] == {"meta": ["plain_name", "win_only", "yaml"], "plug": ["host", "plug"],
+                                      "py-yaml": ["yaml"]}
+    assert table["meta-packages"] == ["meta"]
+    assert table["namespace-portions"] == {"plug": ["host"]}
+    assert "4 of its 5 candidate" in table["about"]

@@ -1,25 +1,30 @@
 """`vornu-imports check [PATH]`: the dependencies a project declares against what its code
-imports."""
+imports.
+
+The check runs in commit hooks and editors, on every save, where its start is much of its
+cost: so common command lines are read without argparse, and the modules of the later steps
+(`packaging`, `json`, the parser's helpers) are imported only by a run that needs them."""
 
 from __future__ import annotations
 
-import argparse
 import os
 import sys
 import time
-from collections import Counter
-from collections.abc import Sequence
-from typing import NoReturn
 
-import vornu_core
-
+from vornu_imports.check.evidence import gather
 from vornu_imports.check.files import list_files
-from vornu_imports.check.findings import Declared, Evidence, declared_modules, find, parse_rule
-from vornu_imports.check.imports import Parsed, look, parse_notebook, parse_python, read
-from vornu_imports.check.model import CODES, ConfigError, FileWarning, Finding, Project, Site
-from vornu_imports.check.projects import Locality, discover
+from vornu_imports.check.findings import Rule, declared_modules, find, parse_rule
+from vornu_imports.check.model import CODES, ConfigError, FileWarning, Finding, Project
+from vornu_imports.check.projects import discover
 from vornu_imports.check.providers import Environment, Providers, load_environment
 from vornu_imports.check.report import as_github, as_json, as_text
+from vornu_imports.check.search import Search
+from vornu_imports.sources import worker_count
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import argparse
+    from collections.abc import Sequence
 
 DESCRIPTION = """\
 Check the dependencies that the project in PATH (default: the current directory) declares
@@ -32,18 +37,33 @@ Exit status: 0 without findings, 1 with findings, 2 on a usage or configuration 
 (a declaration file that cannot be parsed, an unknown setting). Settings go in
 [tool.vornu-imports] of pyproject.toml: ignore, exclude, module-map, first-party.
 """
+FORMATS = ("text", "json", "github")
 
 
-class Parser(argparse.ArgumentParser):
-    def error(self, message: str) -> NoReturn:
-        self.exit(2, f"{self.prog}: error: {message}\n")
+class Options:
+    """What a command line asks for; the attributes are those of the long options."""
+
+    def __init__(self) -> None:
+        self.path = "."
+        self.format = "text"
+        self.python: str | None = None
+        self.git: bool | None = None
+        self.exclude: list[str] = []
+        self.ignore: list[str] = []
 
 
-def make_parser() -> Parser:
+def make_parser() -> argparse.ArgumentParser:
+    import argparse
+    from typing import NoReturn
+
+    class Parser(argparse.ArgumentParser):
+        def error(self, message: str) -> NoReturn:
+            self.exit(2, f"{self.prog}: error: {message}\n")
+
     parser = Parser(prog="vornu-imports check", description=DESCRIPTION, epilog=EPILOG,
                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("path", nargs="?", default=".", metavar="PATH", help="the project folder (default: .)")
-    parser.add_argument("--format", choices=("text", "json", "github"), default="text",
+    parser.add_argument("--format", choices=FORMATS, default="text",
                         help="text grouped by finding (default), JSON, or GitHub workflow annotations")
     parser.add_argument("--json", dest="format", action="store_const", const="json", help="the same as --format json")
     parser.add_argument("--python", metavar="PATH",
@@ -57,6 +77,51 @@ def make_parser() -> Parser:
                         help=f"drop findings: CODE, NAME or CODE:NAME, NAME a module or distribution with * and ?"
                              f" (repeatable); codes: {', '.join(CODES)}")
     return parser
+
+
+VALUED = {"--format": "format", "--python": "python", "--exclude": "exclude", "--ignore": "ignore"}
+
+
+def parse_common(argv: Sequence[str]) -> Options | None:
+    """The options of a command line made of whole option names, their values and at most one
+    PATH, as argparse reads it; None for any other (help, abbreviations, "--", values that
+    start with "-", mistakes), which argparse then reads."""
+    options = Options()
+    paths = 0
+    tokens = iter(argv)
+    for token in tokens:
+        if not token.startswith("-"):
+            paths += 1
+            options.path = token
+            continue
+        name, equals, value = token.partition("=")
+        if name in VALUED:
+            if not equals:
+                value = next(tokens, "-")
+            if value.startswith("-") and not equals or name == "--format" and value not in FORMATS:
+                return None
+            attribute = VALUED[name]
+            if attribute in ("exclude", "ignore"):
+                getattr(options, attribute).append(value)
+            else:
+                setattr(options, attribute, value)
+        elif token == "--json":
+            options.format = "json"
+        elif token in ("--git", "--no-git"):
+            options.git = token == "--git"
+        else:
+            return None
+    return options if paths <= 1 else None
+
+
+def parse_arguments(argv: Sequence[str]) -> Options:
+    options = parse_common(argv)
+    if options is None:
+        namespace = make_parser().parse_args(argv)
+        options = Options()
+        for name in ("path", "format", "python", "git", "exclude", "ignore"):
+            setattr(options, name, getattr(namespace, name))
+    return options
 
 
 def root_settings_excludes(path: str) -> list[str]:
@@ -75,122 +140,57 @@ def own_modules(project: Project) -> list[str]:
     return sorted(names or {(project.name or "").replace("-", "_")} - {""})
 
 
-# Places of an import finding looked for: the parser stops reading further files for a name
-# once it has seen this many plain imports of it (not under TYPE_CHECKING, not guarded).
-PLACES = 3
-
-
-def evidence_of(path: str, project: Project, declared: Declared, stdlib: frozenset[str],
-                warnings: list[FileWarning]) -> tuple[Evidence, int]:
-    """The scan of the project's files, then the parser on the few that decide a finding: in
-    path order, a file is parsed while some name it may import still lacks evidence (an
-    undeclared candidate fewer than PLACES plain imports, a module of a runtime dependency
-    that the scan did not see no import at all, a development dependency fewer than PLACES
-    imports at module level of the package's own code)."""
-    scanned = set(vornu_core.scan_imports([os.path.join(path, f) for f in project.files]))
-    known = stdlib | project.first_party
-    doubtful = {m for m in scanned if m not in known and m not in declared.by_module}
-    unused_modules = {
-        m
-        for name in declared.runtime
-        if not any(m in scanned for m in declared.modules[name])
-        for m in declared.modules[name]
-    }
-    dev_only = {m for m in declared.by_module if declared.kinds(m) <= {"dev", "extra"}}
-    locality = Locality(project)
-    seen: Counter[str] = Counter()  # every import the parser saw
-    plain: Counter[str] = Counter()
-    in_package: Counter[str] = Counter()
-    skipped: Counter[str] = Counter()
-
-    def interesting(name: str, file: str) -> bool:
-        if name in known or locality.is_local(file, name):
-            return False
-        if name not in declared.by_module or name in unused_modules:
-            return True
-        return name in dev_only and locality.is_package_code(file)
-
-    def lacking(name: str) -> bool:
-        if name in dev_only:
-            return in_package[name] < PLACES
-        if name in unused_modules:
-            return seen[name] == 0
-        return plain[name] < PLACES
-
-    parsed: dict[str, Parsed] = {}
-
-    def take(file: str, result: Parsed) -> None:
-        parsed[file] = result
-        if result.error is not None:
-            warnings.append(FileWarning(file, f"cannot parse: {result.error}"))
-        for module, found in result.sites.items():
-            kept = [site for site in found if not locality.is_local(file, module)]
-            seen[module] += len(kept)
-            plain[module] += sum(1 for s in kept if not s.type_checking and not s.guarded)
-            if locality.is_package_code(file):
-                in_package[module] += sum(1 for s in kept if not (s.type_checking or s.guarded or s.deferred))
-
-    for file in project.files:
-        data = read(os.path.join(path, file))
-        if data is None:
-            continue
-        names, must = look(data)
-        relevant = [name for name in names if interesting(name, file)]
-        open_ = [name for name in relevant if lacking(name)]
-        skipped.update(name for name in relevant if name not in open_)
-        if must or open_:
-            take(file, parse_python(data, file))
-    for notebook in project.notebooks:
-        data = read(os.path.join(path, notebook))
-        if data is not None:
-            take(notebook, parse_notebook(data, notebook))
-    sites: dict[str, list[Site]] = {}
-    for file, result in parsed.items():
-        for module, found in result.sites.items():
-            kept = [site for site in found if not locality.is_local(file, module)]
-            if kept:
-                sites.setdefault(module, []).extend(kept)
-    return Evidence(scanned, sites, (doubtful | unused_modules) & scanned, dict(skipped)), len(parsed)
-
-
-def run(arguments: argparse.Namespace) -> tuple[str, int]:
+def run(options: Options) -> tuple[str, int]:
     start = time.perf_counter()
-    path: str = arguments.path
+    path = options.path
     if not os.path.isdir(path):
         raise ConfigError(f"not a folder: {path}")
-    rules = [parse_rule(text, "--ignore") for text in arguments.ignore]
-    files, used_git = list_files(path, arguments.git, list(arguments.exclude) + root_settings_excludes(path))
+    rules = [parse_rule(text, "--ignore") for text in options.ignore]
+    warnings: list[FileWarning] = []
+    files, used_git = list_files(path, options.git, options.exclude + root_settings_excludes(path), warnings)
+    python_files = [os.path.join(path, f) for f in files if f.endswith(".py")]
+    # In the background from here on, on the cores the calling thread leaves.
+    forms = Search(python_files, [], worker_count() - 1)
+    try:
+        return check(options, path, forms, files, used_git, rules, warnings, start)
+    finally:
+        forms.close()
+
+
+def check(options: Options, path: str, forms: Search, files: list[str], used_git: bool, rules: list[Rule],
+          warnings: list[FileWarning], start: float) -> tuple[str, int]:
     projects = discover(path, files)
-    environment: Environment = load_environment(arguments.python)
+    environment: Environment = load_environment(options.python)
     root_settings = projects[0].settings if projects and projects[0].root == "." else None
     siblings = {p.name: own_modules(p) for p in projects if p.name}
-    warnings: list[FileWarning] = []
-    findings: list[Finding] = []
-    parsed = 0
+    providers = []
     for project in projects:
         if not project.declaration_files and project.root == ".":
             warnings.append(FileWarning(project.root, "no file declaring dependencies found"))
         module_map = dict(root_settings.module_map if root_settings else {}) | project.settings.module_map
-        providers = Providers(environment, module_map, siblings)
-        declared = declared_modules(project, providers)
-        evidence, count = evidence_of(path, project, declared, environment.stdlib, warnings)
-        parsed += count
+        providers.append(Providers(environment, module_map, siblings))
+    declared = [declared_modules(project, own) for project, own in zip(projects, providers)]
+    evidence = gather(path, list(zip(projects, declared)), environment.stdlib, forms, warnings)
+    findings: list[Finding] = []
+    for project, own, declared_, evidence_ in zip(projects, providers, declared, evidence):
+        inherited = root_settings.ignore if root_settings and project.root != "." else []
         own_rules = rules + [parse_rule(text, f"{project.root}/pyproject.toml [tool.vornu-imports] ignore")
-                             for text in project.settings.ignore + (root_settings.ignore if root_settings and project.root != "." else [])]
-        findings += [f for f in find(path, project, declared, evidence, providers) if not any(r.matches(f) for r in own_rules)]
+                             for text in project.settings.ignore + inherited]
+        findings += [f for f in find(path, project, declared_, evidence_, own)
+                     if not any(r.matches(f) for r in own_rules)]
     order = {project.root: index for index, project in enumerate(projects)}
     findings.sort(key=lambda f: (order[f.project], CODES.index(f.code), f.name))
     stats = {
         "files": sum(len(p.files) for p in projects),
         "notebooks": sum(len(p.notebooks) for p in projects),
-        "parsed": parsed,
+        "parsed": sum(e.parsed for e in evidence),
         "git": used_git,
         "python": environment.python,
         "seconds": round(time.perf_counter() - start, 6),
     }
-    if arguments.format == "json":
+    if options.format == "json":
         output = as_json(path, projects, findings, warnings, stats)
-    elif arguments.format == "github":
+    elif options.format == "github":
         output = as_github(findings, warnings)
     else:
         output = as_text(projects, findings)
@@ -200,12 +200,12 @@ def run(arguments: argparse.Namespace) -> tuple[str, int]:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = make_parser()
-    arguments = parser.parse_args(argv)
+    options = parse_arguments(sys.argv[1:] if argv is None else argv)
     try:
-        output, status = run(arguments)
+        output, status = run(options)
     except ConfigError as error:
-        parser.error(str(error))
+        print(f"vornu-imports check: error: {error}", file=sys.stderr)
+        return 2
     from vornu_imports.cli import write_output
 
     return write_output(output) or status

@@ -4,16 +4,18 @@ environment.yml and pixi.toml; and the project's own settings."""
 
 from __future__ import annotations
 
-import configparser
 import os
 import re
 import tomllib
-from typing import Any
 
-from packaging.utils import canonicalize_name
-
-from vornu_imports.check.model import ConfigError, Declaration, Kind, Project, Settings
+from vornu_imports.check.model import ConfigError, Declaration, Project, Settings, canonical
 from vornu_imports.check.requirements import declaration, is_requirements_file, read_requirements_file
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
+
+    from vornu_imports.check.model import Kind
 
 CONDA_NAME = re.compile(r"^(?:[\w.-]+::)?([A-Za-z0-9_][A-Za-z0-9_.\-]*)")
 # Conda packages that are the interpreter or its tools, not libraries imported by code.
@@ -47,7 +49,7 @@ class Reader:
         pattern = re.compile(rf"^\s*[\"']?{re.escape(name)}[\"']?\s*=")
         line = next((n for n, text_ in enumerate(self.lines, 1) if pattern.match(text_)), None)
         self.project.declarations.append(
-            Declaration(canonicalize_name(name), text or name, group, kind, self.shown, line)
+            Declaration(canonical(name), text or name, group, kind, self.shown, line)
         )
 
 
@@ -84,7 +86,7 @@ def read_pyproject(project: Project, base: str, relative: str, shown: str) -> No
     poetry = table(tool, "poetry", shown)
     for candidate in (pep621.get("name"), poetry.get("name")):
         if isinstance(candidate, str) and project.name is None:
-            project.name = canonicalize_name(candidate)
+            project.name = canonical(candidate)
     for text in array(pep621, "dependencies", shown):
         reader.add(text, "runtime", "runtime", "project.dependencies")
     for extra, texts in table(pep621, "optional-dependencies", shown).items():
@@ -110,7 +112,7 @@ def read_pyproject(project: Project, base: str, relative: str, shown: str) -> No
 
 
 def read_dependency_groups(reader: Reader, groups: dict[str, Any]) -> None:
-    normalised: dict[str, Any] = {canonicalize_name(name): value for name, value in groups.items()}
+    normalised: dict[str, Any] = {canonical(name): value for name, value in groups.items()}
 
     def expand(name: str, trail: tuple[str, ...]) -> list[str]:
         if name in trail:
@@ -120,7 +122,7 @@ def read_dependency_groups(reader: Reader, groups: dict[str, Any]) -> None:
         texts: list[str] = []
         for item in normalised[name]:
             if isinstance(item, dict) and set(item) == {"include-group"}:
-                texts += expand(canonicalize_name(str(item["include-group"])), trail + (name,))
+                texts += expand(canonical(str(item["include-group"])), trail + (name,))
             elif isinstance(item, str):
                 texts.append(item)
             else:
@@ -137,13 +139,13 @@ def read_poetry(reader: Reader, poetry: dict[str, Any]) -> None:
     extras: dict[str, str] = {}
     for extra, names in table(poetry, "extras", shown).items():
         for name in names if isinstance(names, list) else []:
-            extras.setdefault(canonicalize_name(str(name)), extra)
+            extras.setdefault(canonical(str(name)), extra)
     for name, spec in table(poetry, "dependencies", shown).items():
         if name.lower() == "python":
             continue
         optional = any(isinstance(s, dict) and s.get("optional") for s in (spec if isinstance(spec, list) else [spec]))
         if optional:
-            reader.add_named(name, f"extra:{extras.get(canonicalize_name(name), name)}", "extra")
+            reader.add_named(name, f"extra:{extras.get(canonical(name), name)}", "extra")
         else:
             reader.add_named(name, "runtime", "runtime")
     for name in table(poetry, "dev-dependencies", shown):
@@ -223,11 +225,13 @@ def read_settings(section: dict[str, Any], shown: str) -> Settings:
             raise ConfigError(
                 f"{shown}: [tool.vornu-imports] module-map.{name}: expected module names (identifiers)"
             )
-        settings.module_map[canonicalize_name(name)] = list(modules)
+        settings.module_map[canonical(name)] = list(modules)
     return settings
 
 
 def read_setup_cfg(project: Project, base: str, relative: str, shown: str) -> None:
+    import configparser
+
     text = open_text(os.path.join(base, relative), shown)
     parser = configparser.ConfigParser(interpolation=None)
     try:
@@ -237,7 +241,7 @@ def read_setup_cfg(project: Project, base: str, relative: str, shown: str) -> No
     reader = Reader(project, base, relative, shown)
     name = parser.get("metadata", "name", fallback=None)
     if name and project.name is None:
-        project.name = canonicalize_name(name)
+        project.name = canonical(name)
 
     def entries(value: str) -> list[str]:
         return [line.split(" #")[0].strip() for line in value.splitlines() if line.strip() and not line.strip().startswith("#")]
@@ -293,7 +297,7 @@ def read_environment_yml(project: Project, base: str, relative: str, shown: str)
             raise ConfigError(f"{shown}:{number}: not a conda package: {spec!r}")
         if match.group(1).lower() not in CONDA_TOOLS:
             project.declarations.append(
-                Declaration(canonicalize_name(match.group(1)), spec, "environment", "environment", shown, number)
+                Declaration(canonical(match.group(1)), spec, "environment", "environment", shown, number)
             )
 
 
@@ -306,7 +310,7 @@ def read_pixi_toml(project: Project, base: str, relative: str, shown: str) -> No
     for key in ("project", "workspace"):
         name = table(data, key, shown).get("name")
         if isinstance(name, str) and project.name is None:
-            project.name = canonicalize_name(name)
+            project.name = canonical(name)
     read_pixi(reader, data)
 
 
@@ -339,4 +343,27 @@ def read_project(project: Project, base: str) -> None:
         if relative.endswith(".txt") and f"{stem}.in" in project.declaration_files:
             continue  # compiled from the .in next to it: a lock of everything, not a declaration
         declarations, _ = read_requirements_file(base, relative, shown, seen)
+        scope = fixture_scope(relative)
+        if scope:
+            scope = ("" if project.root == "." else project.root + "/") + scope
+            for found in declarations:
+                found.scope = scope
         project.declarations += declarations
+
+
+TEST_FOLDERS = {"tests", "test", "testing"}
+
+
+def fixture_scope(relative: str) -> str:
+    """The folder (with a final "/") that a requirements file declares for, when that is not
+    the whole project: a file below a test folder that sits in a folder of its own (not in a
+    `requirements` folder) belongs to the files beside it and below, such as a project
+    template among the fixtures or a part of the suite installed apart
+    (tests/admin_scripts/custom_templates/project_template/requirements.in,
+    testing/plugins_integration/requirements.txt)."""
+    folders = relative.split("/")[:-1]
+    if not folders or folders[-1].lower() in ("requirements", "reqs"):
+        return ""
+    if any(folder.lower() in TEST_FOLDERS for folder in folders[:-1]):
+        return "/".join(folders) + "/"
+    return ""

@@ -1,15 +1,19 @@
 """The files of the checked tree: Python sources, notebooks and declaration files, listed by
-git or by a walk, less the excluded ones."""
+git (as `vornu_imports.sources` lists them for the scan) or by a walk that leaves out tools'
+environments and build output, less the excluded ones."""
 
 from __future__ import annotations
 
 import os
 import re
-import subprocess
-from collections.abc import Iterable
 
-from vornu_imports.check.declarations import is_declaration_file
-from vornu_imports.check.model import ConfigError
+from vornu_imports import sources
+from vornu_imports.check.model import ConfigError, FileWarning
+from vornu_imports.check.requirements import is_requirements_file
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Iterable
 
 # Folders a walk leaves out: tools' environments and build output. A folder that holds
 # pyvenv.cfg is a virtual environment whatever its name; "build" and "dist" holding an
@@ -78,82 +82,103 @@ class Excluder:
         return self.matches(relative, False)
 
 
-def wanted(name: str) -> bool:
-    return name.endswith((".py", ".ipynb")) or is_declaration_file(name)
+# The files a project declares its dependencies in, by name.
+DECLARATION_NAMES = frozenset({"pyproject.toml", "setup.cfg", "setup.py", "environment.yml", "environment.yaml",
+                               "pixi.toml"})
 
 
-def walk(path: str, excluder: Excluder) -> list[str]:
-    """The wanted files below `path`; links to folders are not followed, as in the scan. A
-    folder is judged by its own entries (pyvenv.cfg, __init__.py), so it costs no extra call."""
+def wanted(relative: str) -> bool:
+    base = relative.rpartition("/")[2]
+    if base.endswith((".py", ".ipynb")):
+        return len(base) > 3
+    return base in DECLARATION_NAMES or base.endswith((".txt", ".in")) and is_requirements_file(relative)
+
+
+def wanted_bytes(relative: bytes) -> bool:
+    return relative.endswith((b".py", b".ipynb", b".toml", b".cfg", b".yml", b".yaml", b".txt", b".in")) and \
+        wanted(os.fsdecode(relative))
+
+
+def walk(path: str, excluder: Excluder, skipped: list[str] | None = None) -> list[str]:
+    """The wanted files below `path`, in no particular order; links to folders are not
+    followed, as in the scan. A folder is judged by its own entries (pyvenv.cfg,
+    __init__.py), so it costs no extra call; each entry is looked at once. Names that are
+    not valid UTF-8, which `scan_imports` cannot take, go to `skipped` instead."""
     found: list[str] = []
     pending = [("", path)]
+    rules = bool(excluder.rules)
     while pending:
         prefix, folder = pending.pop()
+        files: list[str] = []
+        folders: list[tuple[str, str]] = []
+        environment = package = False
         try:
-            entries = list(os.scandir(folder))
+            with os.scandir(folder) as listing:
+                for entry in listing:
+                    name = entry.name
+                    if not name.isascii() and not utf8(name):
+                        if skipped is not None:
+                            skipped.append(prefix + name)
+                        continue
+                    try:
+                        is_folder = entry.is_dir(follow_symlinks=False)
+                    except OSError:
+                        continue
+                    if is_folder:
+                        if name not in DEFAULT_EXCLUDED:
+                            folders.append((prefix + name, entry.path))
+                    elif name.endswith(".py"):
+                        if len(name) > 3:
+                            files.append(prefix + name)
+                            package = package or name == "__init__.py"
+                    elif name == "pyvenv.cfg":
+                        environment = True
+                    elif wanted(prefix + name):
+                        files.append(prefix + name)
         except OSError:
             continue
-        names = {entry.name for entry in entries}
-        if prefix and "pyvenv.cfg" in names:
+        if prefix and (environment or prefix[:-1].rpartition("/")[2] in OUTPUT_FOLDERS and not package):
             continue
-        base = prefix.rstrip("/").rsplit("/", 1)[-1]
-        if base in OUTPUT_FOLDERS and "__init__.py" not in names:
-            continue
-        for entry in entries:
-            relative = prefix + entry.name
-            try:
-                is_folder = entry.is_dir(follow_symlinks=False)
-            except OSError:
-                continue
-            if is_folder:
-                if entry.name not in DEFAULT_EXCLUDED and not excluder.matches(relative, True):
-                    pending.append((relative + "/", entry.path))
-            elif wanted(relative) and not excluder.matches(relative, False):
-                found.append(relative)
+        if rules:
+            files = [f for f in files if not excluder.matches(f, False)]
+            folders = [f for f in folders if not excluder.matches(f[0], True)]
+        found += files
+        pending += [(relative + "/", full) for relative, full in folders]
     return found
 
 
-def git_listing(path: str) -> list[str] | None:
+def utf8(name: str) -> bool:
     try:
-        result = subprocess.run(
-            ["git", "-C", path, "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-            capture_output=True,
-            check=False,
-        )
-    except OSError:
-        return None
-    if result.returncode != 0:
-        return None
-    names: dict[str, None] = {}
-    for raw in result.stdout.split(b"\0"):
-        try:
-            name = raw.decode("utf-8")
-        except UnicodeDecodeError:
-            continue
-        if name and wanted(name):
-            names[name] = None
-    return list(names)
-
-
-def in_git_work_tree(path: str) -> bool:
-    try:
-        result = subprocess.run(["git", "-C", path, "rev-parse", "--is-inside-work-tree"], capture_output=True, check=False)
-    except OSError:
+        name.encode("utf-8")
+    except UnicodeEncodeError:
         return False
-    return result.stdout == b"true\n"
+    return True
 
 
-def list_files(path: str, use_git: bool | None, patterns: Iterable[str]) -> tuple[list[str], bool]:
+def list_files(path: str, use_git: bool | None, patterns: Iterable[str],
+               warnings: list[FileWarning]) -> tuple[list[str], bool]:
     """The wanted files below `path`, relative to it with "/" between folders, sorted; and
-    whether git listed them. `use_git` None: git when `path` is inside a work tree."""
+    whether git listed them. `use_git` None: git when `path` is inside a work tree, and a walk
+    with a warning when git cannot list it there; True: git or a ConfigError."""
     excluder = Excluder(patterns)
-    if use_git is None:
-        use_git = in_git_work_tree(path)
-    if use_git:
-        listed = git_listing(path)
-        if listed is None:
-            raise ConfigError(f"--git: not inside a git work tree, or git cannot be run: {path}")
+    listed = None
+    if use_git is not False and (use_git or sources.may_be_in_work_tree(path)):
+        try:
+            listed, skipped = sources.git_files(path, wanted_bytes)
+            if skipped:
+                warnings.append(FileWarning(path, f"skipped {skipped} file name(s) that are not valid UTF-8"))
+        except sources.NotInWorkTree as error:
+            if use_git:
+                raise ConfigError(f"--git: {error}") from None
+        except sources.GitError as error:
+            if use_git:
+                raise ConfigError(f"--git: git cannot list the files: {error}") from None
+            warnings.append(FileWarning(path, f"walking every file, ignored ones too, as git cannot list them: {error}"))
+    if listed is not None:
         files = [name for name in listed if not excluder.excludes_file(name)]
     else:
-        files = walk(path, excluder)
-    return sorted(files), use_git
+        skipped_names: list[str] = []
+        files = walk(path, excluder, skipped_names)
+        if skipped_names:
+            warnings.append(FileWarning(path, f"skipped {len(skipped_names)} name(s) that are not valid UTF-8"))
+    return sorted(files), listed is not None

@@ -3,29 +3,14 @@ imports that the scan found and the parser confirmed."""
 
 from __future__ import annotations
 
-import fnmatch
-import os
-from collections.abc import Iterable
-from dataclasses import dataclass, field
-
-from packaging.utils import canonicalize_name
-
-from vornu_imports.check.model import CODES, ConfigError, Declaration, Finding, Project, Site
+from vornu_imports.check.evidence import Declared, Evidence
+from vornu_imports.check.model import CODES, ConfigError, Finding, Project, Site, canonical
 from vornu_imports.check.projects import is_package_code
-from vornu_imports.check.providers import Providers, stub_base, transitive
+from vornu_imports.check.providers import Providers, stub_base
 
-
-@dataclass
-class Declared:
-    """The declared distributions of a project and the modules each provides."""
-
-    by_module: dict[str, list[Declaration]] = field(default_factory=dict)
-    stub_modules: set[str] = field(default_factory=set)
-    modules: dict[str, list[str]] = field(default_factory=dict)
-    runtime: dict[str, Declaration] = field(default_factory=dict)
-
-    def kinds(self, module: str) -> set[str]:
-        return {d.kind for d in self.by_module.get(module, [])}
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Iterable
 
 
 def declared_modules(project: Project, providers: Providers) -> Declared:
@@ -45,21 +30,6 @@ def declared_modules(project: Project, providers: Providers) -> Declared:
     return declared
 
 
-@dataclass
-class Evidence:
-    """What one project imports: the scan's names, and the sites that the parser saw in the
-    files it read. A name the scan found counts only if it needed no confirmation or the parser
-    confirmed it."""
-
-    scanned: set[str]
-    sites: dict[str, list[Site]]
-    unconfirmed: set[str]  # names whose scan count needs the parser's word
-    unread: dict[str, int] = field(default_factory=dict)  # files naming a module left unparsed
-
-    def imported(self, module: str) -> bool:
-        return module in self.sites or (module in self.scanned and module not in self.unconfirmed)
-
-
 def ordered(sites: Iterable[Site]) -> list[Site]:
     return sorted(sites, key=lambda s: (s.file, s.cell or 0, s.line))
 
@@ -69,17 +39,18 @@ def find(path: str, project: Project, declared: Declared, evidence: Evidence, pr
     findings: list[Finding] = []
     reached: dict[str, str] | None = None
     for module in sorted(evidence.scanned | set(evidence.sites)):
-        if module in stdlib or module in project.first_party or module in declared.by_module:
+        if module in stdlib or module in project.first_party or declared.everywhere(module):
             continue
         if not evidence.imported(module):
             continue
-        sites = ordered(evidence.sites.get(module, []))
+        # Declarations of a part of the tree (a test fixture's requirements) cover its files only.
+        sites = ordered(s for s in evidence.sites.get(module, []) if not declared.covers(module, s.file))
         if not sites or (all(s.type_checking for s in sites) and module in declared.stub_modules):
             continue
-        suggestion = providers.suggestion(module)
         if reached is None:
-            reached = transitive(providers.environment, {d.name: d.extras for d in project.declarations})
-        installed = [d for d in providers.environment.providers.get(module, []) if d in reached]
+            reached = providers.environment.transitive({d.name: d.extras for d in project.declarations if not d.scope})
+        installed = providers.environment.providing(module, reached)
+        suggestion = None if installed else providers.suggestion(module)
         if installed:
             via = reached[installed[0]]
             message = f"{module} is imported but only installed as a dependency of {via} (through {installed[0]})"
@@ -111,6 +82,7 @@ def misplaced(project: Project, declared: Declared, evidence: Evidence) -> list[
     functions run only when an optional feature is used."""
     findings = []
     for module, declarations in sorted(declared.by_module.items()):
+        declarations = [d for d in declarations if not d.scope]
         kinds = {d.kind for d in declarations}
         if kinds & {"runtime", "environment"}:
             continue
@@ -122,7 +94,7 @@ def misplaced(project: Project, declared: Declared, evidence: Evidence) -> list[
             and not s.guarded
             and not s.deferred
         ]
-        if not sites:
+        if not sites or not declarations:
             continue
         groups = sorted({d.group for d in declarations})
         distribution = declarations[0].name
@@ -132,21 +104,23 @@ def misplaced(project: Project, declared: Declared, evidence: Evidence) -> list[
     return findings
 
 
-@dataclass(frozen=True)
 class Rule:
-    code: str | None
-    pattern: str | None
+    __slots__ = ("code", "pattern")
+
+    def __init__(self, code: str | None, pattern: str | None) -> None:
+        self.code = code
+        self.pattern = pattern
 
     def matches(self, finding: Finding) -> bool:
         if self.code is not None and finding.code != self.code:
             return False
         if self.pattern is None:
             return True
+        from fnmatch import fnmatchcase
+
         module = finding.module or ""
-        distribution = canonicalize_name(finding.distribution or "")
-        return fnmatch.fnmatchcase(module, self.pattern) or fnmatch.fnmatchcase(
-            distribution, canonicalize_name(self.pattern)
-        )
+        distribution = canonical(finding.distribution or "")
+        return fnmatchcase(module, self.pattern) or fnmatchcase(distribution, canonical(self.pattern))
 
 
 def parse_rule(text: str, where: str) -> Rule:

@@ -1,14 +1,12 @@
 """What the code really imports: Python's own parser over the few files that decide a finding,
-and over notebooks; a look at the bytes of every file picks those few."""
+and over notebooks; and the looks at a file's bytes that pick those few."""
 
 from __future__ import annotations
 
-import ast
-import json
+# `_ast` rather than `ast`: the parser's nodes without the helpers around them, whose
+# imports (enum, contextlib) cost a small project's check more than its parse.
+import _ast as ast
 import re
-import warnings
-from collections.abc import Callable
-from dataclasses import dataclass, field
 
 from vornu_imports.check.model import Site
 
@@ -21,10 +19,10 @@ IMPORT_ERRORS = {"ImportError", "ModuleNotFoundError", "Exception", "BaseExcepti
 PYTHON_CELL_MAGICS = {"%%time", "%%timeit", "%%capture", "%%prun", "%%debug"}
 
 
-@dataclass
 class Parsed:
-    sites: dict[str, list[Site]] = field(default_factory=dict)
-    error: str | None = None
+    def __init__(self) -> None:
+        self.sites: dict[str, list[Site]] = {}
+        self.error: str | None = None
 
 
 def imported_names(data: bytes) -> tuple[set[str], bool]:
@@ -41,17 +39,27 @@ def imported_names(data: bytes) -> tuple[set[str], bool]:
         end = data.find(b"\n", position)
         if end < 0:
             end = len(data)
-        line = data[start:end]
-        for keyword, rest in STATEMENT.findall(line):
-            pieces = rest.split(b",") if keyword == b"import" else [rest]
-            continued = continued or (keyword == b"import" and rest.rstrip().endswith(b"\\"))
-            for piece in pieces:
-                words = piece.split()
-                if words:
-                    name = words[0].split(b".")[0].decode("utf-8", "replace")
-                    if name.isidentifier():
-                        names.add(name)
+        found, goes_on = statements(data[start:end])
+        names |= found
+        continued = continued or goes_on
         position = data.find(b"import", end)
+    return names, continued
+
+
+def statements(line: bytes) -> tuple[set[str], bool]:
+    """The names the import statements of a line may import, and whether one goes on past
+    the line's end with a backslash."""
+    names = set()
+    continued = False
+    for keyword, rest in STATEMENT.findall(line):
+        pieces = rest.split(b",") if keyword == b"import" else [rest]
+        continued = continued or (keyword == b"import" and rest.rstrip().endswith(b"\\"))
+        for piece in pieces:
+            words = piece.split()
+            if words:
+                name = words[0].split(b".")[0].decode("utf-8", "replace")
+                if name.isidentifier():
+                    names.add(name)
     return names, continued
 
 
@@ -68,6 +76,80 @@ def look(data: bytes) -> tuple[set[str], bool]:
         except UnicodeDecodeError:
             return names, True
     return names, False
+
+
+# The first line of a compound statement whose block holds the lines indented below it.
+HEADER = re.compile(
+    rb"[ \t]*(async[ \t]+def|def|class|if|elif|else|try|except|finally|with|async[ \t]+with|for|async[ \t]+for"
+    rb"|while|match|case)\b[^#]*:[ \t]*(?:#.*)?\r?$"
+)
+
+
+# The first line of an import statement, as far as its words go: "import" and dotted names
+# with "as" and commas; or "from", a dotted name and "import". A line that the scan reads as
+# an import and that does not look so is prose: "import error." ends a sentence of a
+# docstring, and "from oldest to newest" has no "import" at all.
+NAME = rb"[A-Za-z_][A-Za-z0-9_]*"
+DOTTED = NAME + rb"(?:[ \t]*\.[ \t]*" + NAME + rb")*"
+ALIASED = DOTTED + rb"(?:[ \t]+as[ \t]+" + NAME + rb")?"
+FIRST_LINE = re.compile(
+    rb"[ \t\f]*(?:import[ \t]+" + ALIASED + rb"(?:[ \t]*,[ \t]*" + ALIASED + rb")*[ \t]*(?:[#;].*|,[ \t]*\\)?"
+    rb"|from[ \t]+" + DOTTED + rb"[ \t]+import\b.*|.*\\)[ \t\r]*"
+)
+
+
+def rule_lines(data: bytes, name: str) -> list[tuple[int, int]]:
+    """(start, end) of each line that the scan reads as an import of `name` and that looks
+    like the first line of an import statement (`FIRST_LINE`); the parser has the last word."""
+    lines = []
+    for keyword in (b"import ", b"from "):
+        needle = keyword + name.encode()
+        position = data.find(needle)
+        while position >= 0:
+            start = data.rfind(b"\n", 0, position) + 1
+            after = position + len(needle)
+            follows = data[after:after + 1]
+            if not data[start:position].strip() and (not follows or follows.isspace() or follows == b"."):
+                end = data.find(b"\n", after)
+                end = len(data) if end < 0 else end
+                if FIRST_LINE.fullmatch(data, start, end):
+                    lines.append((start, end))
+            position = data.find(needle, after)
+    return lines
+
+
+def in_functions_only(data: bytes, lines: list[tuple[int, int]]) -> bool:
+    """Whether each of these lines certainly lies in the body of a function, seen from the
+    indentation alone, so that none runs when the module is imported: it is indented, and
+    the blocks around it, found by going up to a line indented less, are headed by compound
+    statements up to a `def`. A line that a string or a bracket holds is never taken for a
+    header unless it looks like one, and anything else answers False: the parser then
+    decides."""
+    return bool(lines) and all(in_function(data, start) for start, _ in lines)
+
+
+def indentation(line: bytes) -> int:
+    return len(line) - len(line.lstrip(b" \t"))
+
+
+def in_function(data: bytes, start: int) -> bool:
+    end = data.find(b"\n", start)
+    depth = indentation(data[start:end if end >= 0 else len(data)])
+    end = start - 1
+    while end > 0 and depth > 0:
+        begin = data.rfind(b"\n", 0, end) + 1
+        line = data[begin:end]
+        end = begin - 1
+        stripped = line.strip()
+        if not stripped or stripped.startswith(b"#") or indentation(line) >= depth:
+            continue
+        header = HEADER.match(line)
+        if header is None:
+            return False
+        if header.group(1).endswith(b"def"):
+            return True
+        depth = indentation(line)
+    return False
 
 
 def is_type_checking(test: ast.expr) -> bool:
@@ -129,17 +211,20 @@ def collect(tree: ast.Module, file: str, cell: int | None, into: Parsed) -> None
 
 def parse_python(data: bytes, file: str, cell: int | None = None, into: Parsed | None = None) -> Parsed:
     result = into if into is not None else Parsed()
+    import warnings
+
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # invalid escape sequences and the like
-            tree = ast.parse(data, file)
+            tree = compile(data, file, "exec", ast.PyCF_ONLY_AST)
     except (SyntaxError, ValueError, RecursionError, MemoryError) as error:
         where = f" (line {error.lineno})" if isinstance(error, SyntaxError) and error.lineno else ""
         message = error.msg if isinstance(error, SyntaxError) else str(error)
         if result.error is None:
             result.error = f"{'cell ' + str(cell) + ': ' if cell else ''}{message}{where}"
         return result
-    collect(tree, file, cell, result)
+    if isinstance(tree, ast.Module):
+        collect(tree, file, cell, result)
     return result
 
 
@@ -160,6 +245,8 @@ def cell_source(lines: list[str]) -> str | None:
 
 
 def parse_notebook(data: bytes, file: str) -> Parsed:
+    import json
+
     result = Parsed()
     try:
         notebook = json.loads(data)
@@ -181,10 +268,3 @@ def parse_notebook(data: bytes, file: str) -> Parsed:
             parse_python(text.encode("utf-8"), file, index, result)
     return result
 
-
-def read(path: str) -> bytes | None:
-    try:
-        with open(path, "rb") as file:
-            return file.read()
-    except OSError:
-        return None

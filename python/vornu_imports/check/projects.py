@@ -3,7 +3,6 @@ owns, and its first-party names."""
 
 from __future__ import annotations
 
-import fnmatch
 import os
 import posixpath
 
@@ -16,7 +15,6 @@ MARKERS = set(DECLARATION_FILES) | {"setup.py"}
 REQUIREMENT_FOLDERS = {"requirements", "reqs"}
 # Top-level folders that hold code about the package rather than the package itself.
 NOT_PACKAGE = {"tests", "test", "testing", "docs", "doc", "examples", "example", "benchmarks", "bench", "scripts", "tools", "tasks"}
-TEST_FOLDERS = {"tests", "test", "testing"}
 
 
 def owner_folder(relative: str) -> str | None:
@@ -42,7 +40,9 @@ def discover(path: str, files: list[str]) -> list[Project]:
     declares nothing itself (a tree of several requirements roots); otherwise its files are
     development requirements of the project around it (docs/requirements.txt)."""
     listed = set(files)
-    owners = {relative: owner_folder(relative) for relative in files}
+    # Of the Python files only setup.py can declare anything.
+    owners = {relative: owner_folder(relative) for relative in files
+              if not relative.endswith((".py", ".ipynb")) or relative.endswith("setup.py")}
     for relative, folder in owners.items():
         # A setup.py inside a package is one of its modules (Ansible's "setup"), not a project.
         if posixpath.basename(relative) == "setup.py" and posixpath.join(folder or "", "__init__.py") in listed:
@@ -91,6 +91,8 @@ def discover(path: str, files: list[str]) -> list[Project]:
 def inherit_workspace_groups(projects: dict[str, Project]) -> None:
     """Members of a uv workspace share its environment: the development groups declared at the
     workspace root count for them too."""
+    from fnmatch import fnmatchcase
+
     for folder, root in projects.items():
         if root.workspace_members is None:
             continue
@@ -99,7 +101,7 @@ def inherit_workspace_groups(projects: dict[str, Project]) -> None:
             if member is root or not within(member_folder, folder):
                 continue
             below = member_folder[len(folder) + 1 :] if folder else member_folder
-            if any(fnmatch.fnmatchcase(below, pattern.rstrip("/")) for pattern in root.workspace_members):
+            if any(fnmatchcase(below, pattern.rstrip("/")) for pattern in root.workspace_members):
                 member.declarations += shared
 
 
@@ -117,23 +119,29 @@ def find_first_party(path: str, project: Project) -> None:
         names.add(project.name.replace("-", "_"))
     names.update(project.settings.first_party)
     packages: set[str] = set()
+    own_name = (project.name or "").replace("-", "_")
+    # Only the first two levels decide: each distinct (top entry, second entry, deeper?) once.
+    shapes: set[tuple[str, str, bool]] = set()
     for relative in project.files + project.notebooks:
-        parts = relative[len(prefix) :].split("/")
-        first = top_name(parts[0])
+        head, _, rest = relative[len(prefix):].partition("/")
+        below, _, further = rest.partition("/")
+        shapes.add((head, below, bool(further)))
+    for top, second, deeper in shapes:
+        first = top_name(top)
         if first:
             names.add(first)
-        own = first == (project.name or "").replace("-", "_")
-        if len(parts) == 1 and own:
-            packages.add(relative)
-        if len(parts) > 1 and first and first not in NOT_PACKAGE:
-            if parts[1] == "__init__.py" or own:
-                packages.add(prefix + parts[0])
-        if parts[0] == "src" and len(parts) > 2 and top_name(parts[1]):
-            names.add(parts[1])
-            packages.add(prefix + "src/" + parts[1])
-        elif parts[0] == "src" and len(parts) == 2 and top_name(parts[1]):
-            names.add(str(top_name(parts[1])))
-            packages.add(prefix + relative[len(prefix) :])
+        own = first == own_name
+        if not second and own:
+            packages.add(prefix + top)
+        if second and first and first not in NOT_PACKAGE:
+            if second == "__init__.py" and not deeper or own:
+                packages.add(prefix + top)
+        if top == "src" and deeper and top_name(second):
+            names.add(second)
+            packages.add(prefix + "src/" + second)
+        elif top == "src" and second and not deeper and top_name(second):
+            names.add(str(top_name(second)))
+            packages.add(prefix + "src/" + second)
     base = os.path.join(path, project.root)
     declared: set[str] = set()
     for pattern in project.package_paths:
@@ -158,11 +166,15 @@ def glob_folder(base: str, pattern: str) -> list[str]:
     return [full] if os.path.exists(full) else []
 
 
-def is_test_file(relative: str) -> bool:
-    parts = relative.split("/")
+def is_test_file(relative: str, root: str = ".") -> bool:
+    """Whether a file (relative to PATH) is test code of the project at `root`: in a `tests`
+    or `testing` folder, in a `test` folder at the project's top (a package's own `test`
+    module, such as django.test, is code it ships), or named like a test module."""
+    parts = (relative[len(root) + 1:] if root != "." and relative.startswith(root + "/") else relative).split("/")
     base = parts[-1]
     return (
-        any(part in TEST_FOLDERS for part in parts[:-1])
+        any(part in ("tests", "testing") for part in parts[:-1])
+        or parts[0] == "test" and len(parts) > 1
         or base.startswith("test_")
         or base.endswith("_test.py")
         or base in ("conftest.py", "tests.py")
@@ -170,7 +182,7 @@ def is_test_file(relative: str) -> bool:
 
 
 def is_package_code(project: Project, relative: str) -> bool:
-    if is_test_file(relative):
+    if is_test_file(relative, project.root):
         return False
     return any(relative == d or relative.startswith(d + "/") for d in project.package_dirs)
 
@@ -182,13 +194,13 @@ class Locality:
 
     def __init__(self, project: Project) -> None:
         self.project = project
-        self.children: dict[str, set[str]] = {}
+        self.files = set(project.files)
+        self.folders: set[str] = set()  # every folder holding a file, at any depth
         for relative in project.files:
-            parts = relative.split("/")
-            for depth in range(len(parts)):
-                name = top_name(parts[depth])
-                if name:
-                    self.children.setdefault("/".join(parts[:depth]), set()).add(name)
+            folder = relative.rpartition("/")[0]
+            while folder and folder not in self.folders:
+                self.folders.add(folder)
+                folder = folder.rpartition("/")[0]
         self.package: dict[str, bool] = {}
 
     def is_package_code(self, relative: str) -> bool:
@@ -199,10 +211,11 @@ class Locality:
     def is_local(self, relative: str, module: str) -> bool:
         if self.is_package_code(relative):
             return False
-        folder = posixpath.dirname(relative)
+        folder = relative.rpartition("/")[0]
         while True:
-            if module in self.children.get(folder, ()):
+            beside = f"{folder}/{module}" if folder else module
+            if beside + ".py" in self.files or beside in self.folders:
                 return True
             if not folder:
                 return False
-            folder = posixpath.dirname(folder)
+            folder = folder.rpartition("/")[0]

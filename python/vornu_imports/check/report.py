@@ -2,11 +2,12 @@
 
 from __future__ import annotations
 
-import json
-from collections import Counter
-from typing import Any
-
 from vornu_imports.check.model import CODES, FileWarning, Finding, Project, Site
+from vornu_imports.check.projects import is_test_file
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
 
 SCHEMA_VERSION = 1
 HEADINGS = {
@@ -21,6 +22,12 @@ SHOWN_LOCATIONS = 3
 def where(site: Site) -> str:
     cell = f":cell {site.cell}" if site.cell is not None else ""
     return f"{site.file}{cell}:{site.line}"
+
+
+def tests_only(finding: Finding) -> bool:
+    """Whether every place of an import finding is in test code (tests/, test_*.py, ...):
+    a test suite also imports modules that exist nowhere, to see the import fail."""
+    return bool(finding.sites) and all(is_test_file(site.file, finding.project) for site in finding.sites)
 
 
 def site_json(site: Site) -> dict[str, Any]:
@@ -43,6 +50,7 @@ def finding_json(finding: Finding) -> dict[str, Any]:
         "distribution": finding.distribution,
         "message": finding.message,
         "type_checking_only": finding.type_checking_only,
+        "tests_only": tests_only(finding),
         "locations": [site_json(site) for site in finding.sites],
         "declaration": None
         if declaration is None
@@ -77,6 +85,8 @@ def as_json(path: str, projects: list[Project], findings: list[Finding], warning
         "warnings": [{"file": w.file, "message": w.message} for w in warnings],
         "stats": stats,
     }
+    import json
+
     return json.dumps(report, indent=2) + "\n"
 
 
@@ -96,6 +106,8 @@ def describe(finding: Finding) -> str:
         text += f"  (installed as {finding.distribution} through {finding.via[0]})"
     if finding.code == "dev-in-runtime" and finding.declaration is not None:
         text += f"  ({finding.distribution}: {finding.declaration.group})"
+    if tests_only(finding):
+        text += "  [tests only]"
     if finding.type_checking_only:
         text += "  [TYPE_CHECKING only]"
     elif finding.sites and all(s.guarded for s in finding.sites):
@@ -117,7 +129,7 @@ def as_text(projects: list[Project], findings: list[Finding]) -> str:
             indent = "  " if several else ""
             lines.append(indent + HEADINGS[code])
             lines += [f"{indent}  {describe(f)}" for f in group]
-    counts = Counter(f.code for f in findings)
+    counts = {code: sum(1 for f in findings if f.code == code) for code in CODES}
     plural = "s" if len(projects) != 1 else ""
     if findings:
         detail = ", ".join(f"{counts[c]} {c}" for c in CODES if counts[c])

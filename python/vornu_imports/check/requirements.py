@@ -5,13 +5,15 @@ from __future__ import annotations
 
 import os
 import re
-import tomllib
-from collections.abc import Iterator
 
-from packaging.requirements import InvalidRequirement, Requirement
-from packaging.utils import canonicalize_name
+from vornu_imports.check import pep508
+from vornu_imports.check.model import ConfigError, Declaration, canonical
 
-from vornu_imports.check.model import ConfigError, Declaration, Kind
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Iterator
+
+    from vornu_imports.check.model import Kind
 
 # A file name such as "foo-1.2.tar.gz" or "foo-1.2-py3-none-any.whl" at the end of a URL or path.
 ARCHIVE = re.compile(r"([A-Za-z0-9][A-Za-z0-9._]*?)-\d[^/]*?(?:\.tar\.gz|\.tar\.bz2|\.zip|\.whl|\.tgz)$")
@@ -24,19 +26,25 @@ EDITABLE = re.compile(r"^(?:-e|--editable)(?:\s*=?\s*|\s+)(\S.*)$")
 RUNTIME_STEMS = {"", "base", "main", "prod", "production", "runtime", "common", "core", "install", "default"}
 
 
-def parse_requirement(text: str, where: str) -> Requirement:
+def parse_requirement(text: str, where: str) -> tuple[str, frozenset[str]]:
+    """The distribution a requirement names, normalised, and its extras."""
+    common = pep508.parse(text)
+    if common is not None:
+        return canonical(common[0]), common[1]
+    from packaging.requirements import InvalidRequirement, Requirement
+
     try:
-        return Requirement(text)
+        requirement = Requirement(text)
     except InvalidRequirement as error:
         # The parser's first line; the lines after it repeat the text with a caret.
         raise ConfigError(f"{where}: {str(error).splitlines()[0]}") from None
+    return canonical(requirement.name), frozenset(requirement.extras)
 
 
-def declaration(text: str, group: str, kind: Kind, file: str, line: int | None, where: str) -> Declaration:
-    requirement = parse_requirement(text, where)
-    return Declaration(
-        canonicalize_name(requirement.name), text, group, kind, file, line, frozenset(requirement.extras)
-    )
+def declaration(text: str, group: str, kind: Kind, file: str, line: int | None, where: str,
+                scope: str = "") -> Declaration:
+    name, extras = parse_requirement(text, where)
+    return Declaration(name, text, group, kind, file, line, extras, scope)
 
 
 def group_of_file(relative: str) -> tuple[str, Kind]:
@@ -102,6 +110,8 @@ def name_of_location(location: str, base: str) -> str | None:
 
 
 def local_project_name(folder: str) -> str | None:
+    import tomllib
+
     try:
         with open(os.path.join(folder, "pyproject.toml"), "rb") as file:
             data = tomllib.load(file)
@@ -158,7 +168,7 @@ def read_requirements_file(
             name = name_of_location(location, base)
             if name:
                 declarations.append(
-                    Declaration(canonicalize_name(name), line, group_name, kind, shown, number)
+                    Declaration(canonical(name), line, group_name, kind, shown, number)
                 )
             continue
         if line.startswith("-"):
@@ -168,7 +178,7 @@ def read_requirements_file(
             name = name_of_location(requirement, base)
             if name:
                 declarations.append(
-                    Declaration(canonicalize_name(name), line, group_name, kind, shown, number)
+                    Declaration(canonical(name), line, group_name, kind, shown, number)
                 )
             continue
         declarations.append(declaration(requirement, group_name, kind, shown, number, where))
