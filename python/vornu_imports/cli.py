@@ -111,16 +111,36 @@ def first_party_names(paths: Iterable[str]) -> set[str]:
     return names
 
 
-def distributions_of(modules: Iterable[str]) -> dict[str, list[str]]:
+def installed_providers() -> dict[str, set[str]]:
+    """The names of the installed distributions that provide each top-level module, as
+    importlib.metadata.packages_distributions() finds them (top_level.txt, else the first
+    part of each installed file), leaving out every distribution without metadata (a
+    .dist-info with a RECORD and no METADATA, as an interrupted install leaves it): it has
+    no name, and some Python versions cannot even list the others past it."""
     import importlib.metadata
-    import warnings
+    import inspect
 
-    with warnings.catch_warnings():
-        # A distribution without metadata (a .dist-info with a RECORD and no METADATA, as an
-        # interrupted install leaves it) has no name, and asking for it warns: it is skipped.
-        warnings.simplefilter("ignore", DeprecationWarning)
-        providers = importlib.metadata.packages_distributions()
-    return {module: sorted({name for name in providers.get(module, []) if name}) for module in modules}
+    providers: dict[str, set[str]] = {}
+    for distribution in importlib.metadata.distributions():
+        if distribution.read_text("METADATA") is None and distribution.read_text("PKG-INFO") is None:
+            continue
+        name = distribution.metadata["Name"]
+        if not name:
+            continue
+        modules = (distribution.read_text("top_level.txt") or "").split()
+        if not modules:
+            for file in distribution.files or []:
+                top = file.parts[0] if len(file.parts) > 1 else inspect.getmodulename(str(file)) or str(file)
+                if "." not in top:
+                    modules.append(top)
+        for module in modules:
+            providers.setdefault(module, set()).add(name)
+    return providers
+
+
+def distributions_of(modules: Iterable[str]) -> dict[str, list[str]]:
+    providers = installed_providers()
+    return {module: sorted(providers.get(module, set())) for module in modules}
 
 
 def check_paths(paths: Sequence[str]) -> None:
