@@ -19,6 +19,7 @@ git is asked.
 
 from __future__ import annotations
 
+import errno
 import os
 import stat
 import sys
@@ -141,6 +142,17 @@ def run_git(directory: str, *arguments: str, nested: bool = False) -> bytes:
     return output
 
 
+def on_path(program: str, environment: Mapping[str, str]) -> str:
+    """The executable that `program` names on the PATH of `environment`. Looked up here rather
+    than by posix_spawnp: where a spawn runs as a plain fork (under an emulator, for one), a
+    program that cannot be started shows only as exit status 127, not as the reason."""
+    for folder in environment.get("PATH", os.defpath).split(os.pathsep):
+        candidate = os.path.join(folder or ".", program)
+        if os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+            return candidate
+    raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), program)
+
+
 def run_process(command: list[str], environment: Mapping[str, str]) -> tuple[bytes, bytes, int]:
     """Runs `command` (found on PATH) with nothing on its standard input: what it wrote to
     standard output and to standard error, and its exit status. GitError when it cannot be
@@ -152,8 +164,8 @@ def run_process(command: list[str], environment: Mapping[str, str]) -> tuple[byt
     streams = [os.pipe(), os.pipe()]  # (read end, write end) of standard output and error
     nothing = os.open(os.devnull, os.O_RDONLY)
     try:
-        process = os.posix_spawnp(
-            command[0],
+        process = os.posix_spawn(
+            on_path(command[0], environment),
             command,
             environment,
             file_actions=[
