@@ -3,6 +3,7 @@ declaring dependencies and per finding, and the cases where the parser must corr
 
 from __future__ import annotations
 
+import importlib.util
 import json
 import os
 import subprocess
@@ -270,6 +271,7 @@ def test_github_annotations_and_git(tmp_path: Path) -> None:
 
 
 def test_the_plain_command_does_not_load_the_check(tmp_path: Path) -> None:
+    require(importlib.util.find_spec("vornu_imports") is not None, "the vornu_imports package")
     code = ("import sys; from vornu_imports.cli import main; main(['--json', '.']);"
             "print([m for m in ('vornu_imports.check', 'packaging', 'tomllib') if m in sys.modules], file=sys.stderr)")
     result = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=60)
