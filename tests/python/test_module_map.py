@@ -3,9 +3,11 @@ ships, and the script that makes it (scripts/module-map), run offline on made-up
 
 from __future__ import annotations
 
+import importlib.machinery
 import importlib.util
 import json
 import re
+import types
 import zipfile
 from pathlib import Path
 
@@ -17,9 +19,11 @@ REPOSITORY = Path(__file__).resolve().parents[2]
 
 
 def load_script():
-    spec = importlib.util.spec_from_file_location("module_map", REPOSITORY / "scripts/module-map/module_map.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    script = REPOSITORY / "scripts/module-map/module_map.py"
+    loader = importlib.machinery.SourceFileLoader("module_map", str(script))
+    module = types.ModuleType(loader.name)
+    module.__file__ = str(script)
+    loader.exec_module(module)
     return module
 
 

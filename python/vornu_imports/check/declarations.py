@@ -140,10 +140,10 @@ def read_poetry(reader: Reader, poetry: dict[str, Any]) -> None:
     for extra, names in table(poetry, "extras", shown).items():
         for name in names if isinstance(names, list) else []:
             extras.setdefault(canonical(str(name)), extra)
-    for name, spec in table(poetry, "dependencies", shown).items():
+    for name, constraint in table(poetry, "dependencies", shown).items():
         if name.lower() == "python":
             continue
-        optional = any(isinstance(s, dict) and s.get("optional") for s in (spec if isinstance(spec, list) else [spec]))
+        optional = any(isinstance(s, dict) and s.get("optional") for s in (constraint if isinstance(constraint, list) else [constraint]))
         if optional:
             reader.add_named(name, f"extra:{extras.get(canonical(name), name)}", "extra")
         else:
@@ -283,21 +283,21 @@ def read_environment_yml(project: Project, base: str, relative: str, shown: str)
         item = line.strip()
         if not inside or not item.startswith("-"):
             continue
-        spec = item[1:].strip().strip("\"'")
-        if spec == "pip:":
+        entry = item[1:].strip().strip("\"'")
+        if entry == "pip:":
             pip_indent = indent
             continue
         if pip_indent is not None and indent > pip_indent:
-            if not spec.startswith("-"):
-                project.declarations.append(declaration(spec, "environment", "environment", shown, number, f"{shown}:{number}"))
+            if not entry.startswith("-"):
+                project.declarations.append(declaration(entry, "environment", "environment", shown, number, f"{shown}:{number}"))
             continue
         pip_indent = None
-        match = CONDA_NAME.match(spec)
+        match = CONDA_NAME.match(entry)
         if match is None:
-            raise ConfigError(f"{shown}:{number}: not a conda package: {spec!r}")
+            raise ConfigError(f"{shown}:{number}: not a conda package: {entry!r}")
         if match.group(1).lower() not in CONDA_TOOLS:
             project.declarations.append(
-                Declaration(canonical(match.group(1)), spec, "environment", "environment", shown, number)
+                Declaration(canonical(match.group(1)), entry, "environment", "environment", shown, number)
             )
 
 
