@@ -3,8 +3,8 @@
 The command runs on every save in editors and hooks, where its start is the whole cost.
 So it imports what a run needs when the run needs it: argparse (see
 `vornu_imports.arguments`) only for a command line other than the common ones, `json`
-for --json, `importlib.metadata` for --version and --distributions, git's `subprocess`
-when git is asked.
+for --json, `importlib.metadata` for --version and --distributions; and it starts git only
+where a git work tree may be.
 """
 
 from __future__ import annotations
@@ -12,7 +12,9 @@ from __future__ import annotations
 import os
 import sys
 
-from vornu_imports.sources import GitError, NotInWorkTree, roots_for, say, shown
+from vornu_imports.git_listing import GitError, NotInWorkTree
+from vornu_imports.messages import say, shown
+from vornu_imports.sources import roots_for
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

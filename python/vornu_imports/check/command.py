@@ -16,7 +16,8 @@ from vornu_imports.check.files import list_files
 from vornu_imports.check.findings import Rule, declared_modules, find, parse_rule
 from vornu_imports.check.model import CODES, ConfigError, FileWarning, Finding, Project
 from vornu_imports.check.projects import discover
-from vornu_imports.check.providers import Environment, Providers, load_environment
+from vornu_imports.check.environment import Environment, load_environment
+from vornu_imports.check.providers import Providers
 from vornu_imports.check.report import as_github, as_json, as_text
 from vornu_imports.check.search import Search
 from vornu_imports.sources import worker_count
@@ -129,7 +130,7 @@ def root_settings_excludes(path: str) -> list[str]:
     project = Project(root=".")
     pyproject = os.path.join(path, "pyproject.toml")
     if os.path.isfile(pyproject):
-        from vornu_imports.check.declarations import read_pyproject
+        from vornu_imports.check.pyproject import read_pyproject
 
         read_pyproject(project, path, "pyproject.toml", "pyproject.toml")
     return project.settings.exclude

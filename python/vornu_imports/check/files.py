@@ -1,5 +1,5 @@
 """The files of the checked tree: Python sources, notebooks and declaration files, listed by
-git (as `vornu_imports.sources` lists them for the scan) or by a walk that leaves out tools'
+git (as `vornu_imports.git_listing` lists them for the scan) or by a walk that leaves out tools'
 environments and build output, less the excluded ones."""
 
 from __future__ import annotations
@@ -7,7 +7,7 @@ from __future__ import annotations
 import os
 import re
 
-from vornu_imports import sources
+from vornu_imports import git_listing
 from vornu_imports.check.model import ConfigError, FileWarning
 from vornu_imports.check.requirements import is_requirements_file
 
@@ -162,15 +162,15 @@ def list_files(path: str, use_git: bool | None, patterns: Iterable[str],
     with a warning when git cannot list it there; True: git or a ConfigError."""
     excluder = Excluder(patterns)
     listed = None
-    if use_git is not False and (use_git or sources.may_be_in_work_tree(path)):
+    if use_git is not False and (use_git or git_listing.may_be_in_work_tree(path)):
         try:
-            listed, skipped = sources.git_files(path, wanted_bytes)
+            listed, skipped = git_listing.git_files(path, wanted_bytes)
             if skipped:
                 warnings.append(FileWarning(path, f"skipped {skipped} file name(s) that are not valid UTF-8"))
-        except sources.NotInWorkTree as error:
+        except git_listing.NotInWorkTree as error:
             if use_git:
                 raise ConfigError(f"--git: {error}") from None
-        except sources.GitError as error:
+        except git_listing.GitError as error:
             if use_git:
                 raise ConfigError(f"--git: git cannot list the files: {error}") from None
             warnings.append(FileWarning(path, f"walking every file, ignored ones too, as git cannot list them: {error}"))
