@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import os
 import re
-import tomllib
 
 from vornu_imports.check.model import ConfigError, Declaration, Project, canonical
 from vornu_imports.check.pyproject import CONDA_TOOLS, Reader, open_text, read_pixi, read_pyproject, table
@@ -88,10 +87,7 @@ def read_environment_yml(project: Project, base: str, relative: str, shown: str)
 
 def read_pixi_toml(project: Project, base: str, relative: str, shown: str) -> None:
     reader = Reader(project, base, relative, shown)
-    try:
-        data = tomllib.loads("\n".join(reader.lines))
-    except tomllib.TOMLDecodeError as error:
-        raise ConfigError(f"{shown}: {error}") from None
+    data = reader.toml()
     for key in ("project", "workspace"):
         name = table(data, key, shown).get("name")
         if isinstance(name, str) and project.name is None:

@@ -30,6 +30,12 @@ class Reader:
         self.shown = shown
         self.lines = open_text(os.path.join(base, relative), shown).splitlines()
 
+    def toml(self) -> dict[str, Any]:
+        try:
+            return tomllib.loads("\n".join(self.lines))
+        except tomllib.TOMLDecodeError as error:
+            raise ConfigError(f"{self.shown}: {error}") from None
+
     def line_of(self, needle: str) -> int | None:
         for number, line in enumerate(self.lines, 1):
             if needle in line:
@@ -75,10 +81,7 @@ def array(data: dict[str, Any], key: str, shown: str) -> list[Any]:
 
 def read_pyproject(project: Project, base: str, relative: str, shown: str) -> None:
     reader = Reader(project, base, relative, shown)
-    try:
-        data = tomllib.loads("\n".join(reader.lines))
-    except tomllib.TOMLDecodeError as error:
-        raise ConfigError(f"{shown}: {error}") from None
+    data = reader.toml()
     pep621 = table(data, "project", shown)
     tool = table(data, "tool", shown)
     poetry = table(tool, "poetry", shown)
