@@ -24,6 +24,7 @@ from __future__ import annotations
 import argparse
 import os
 import random
+import signal
 import statistics
 import subprocess
 import sys
@@ -85,6 +86,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--samples", type=int, default=15)
     args = parser.parse_args()
+    # Started in the background of a shell, the process inherits SIGINT ignored.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     rng = random.Random(1)
     whole = 0.0
     vornu_core.scan_imports([])  # the pool is started outside the measurement

@@ -332,8 +332,11 @@ def test_ctrl_c(project: Path, tmp_path: Path) -> None:
     fake.write_text(f"#!/bin/sh\n: > '{started}'\nexec sleep 600\n")
     fake.chmod(0o755)
     env = dict(os.environ, PATH=f"{fake.parent}{os.pathsep}{os.environ['PATH']}")
+    # SIGINT as a terminal gives it, also where this test runs in the background of a shell,
+    # which starts its children with SIGINT ignored.
     with subprocess.Popen([str(SCRIPT), "--git"], cwd=project, env=env, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, text=True, start_new_session=True) as command:
+                          stderr=subprocess.PIPE, text=True, start_new_session=True,
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as command:
         try:
             deadline = time.monotonic() + 60
             while not started.exists() and command.poll() is None and time.monotonic() < deadline:

@@ -37,8 +37,9 @@ def scan_then_raise(signum, frame):
     nested.append(vornu_core.scan_imports(plain))
     raise Stop("from the handler")
 
-if handler == "nested":
-    signal.signal(signal.SIGINT, scan_then_raise)
+# Set either way: a process started in the background of a shell inherits SIGINT ignored,
+# and Python then installs no handler of its own.
+signal.signal(signal.SIGINT, scan_then_raise if handler == "nested" else signal.default_int_handler)
 raised = Stop if handler == "nested" else KeyboardInterrupt
 signal.signal(signal.SIGPROF, lambda signum, frame: os.kill(os.getpid(), signal.SIGINT))
 
